@@ -1,0 +1,11 @@
+#include "Command.h"
+
+#include <cstdio>
+
+int PrepareBackend(CliContext& ctx) {
+    if (ctx.scenario) {
+        std::fprintf(stderr, "dormane-cli: --simulate is not available in this build\n");
+        return kExitUsage;
+    }
+    return 0;
+}

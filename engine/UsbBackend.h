@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The one boundary between the engine and a USB stack. Each backend (libusb on Linux, the
+// simulated speaker) implements it in a file of its own; nothing above it knows which runs.
+// No operation throws; every operation returns a UsbResult.
+namespace dormane {
+
+enum class UsbResult : int {
+    Ok = 0,
+    NotFound,     // no such device (or it vanished)
+    NoPermission, // the device exists but may not be opened (no udev rule)
+    Stall,        // the device answered the control transfer with a STALL
+    Timeout,      // the transfer did not complete in time
+    Io,           // any other failure of the stack or the device
+    NotSupported, // no USB subsystem on this machine
+};
+
+const char* UsbResultName(UsbResult r);
+
+inline constexpr uint8_t kUsbClassAudio = 1;
+inline constexpr uint8_t kUsbClassHid = 3;
+
+struct UsbDeviceInfo {
+    std::string path;   // stable for as long as the device stays plugged in
+    uint16_t vid = 0;
+    uint16_t pid = 0;
+    uint16_t bcdDevice = 0; // release number; the speaker sets it to its firmware version
+    std::vector<uint8_t> interfaceClasses;
+
+    bool HasInterfaceClass(uint8_t cls) const {
+        for (uint8_t c : interfaceClasses)
+            if (c == cls)
+                return true;
+        return false;
+    }
+};
+
+// An opened device. Closing is destruction.
+class UsbDevice {
+public:
+    virtual ~UsbDevice() = default;
+    // One control transfer on endpoint 0. For IN transfers (bmRequestType bit 7) the data
+    // stage is written into data; for OUT transfers it is read from it. May block up to the
+    // backend's finite timeout.
+    virtual UsbResult ControlTransfer(uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue,
+                                      uint16_t wIndex, uint8_t* data, uint16_t length) = 0;
+    // String descriptor by index, read as UTF-16LE and returned as UTF-8.
+    virtual UsbResult ReadString(uint8_t index, std::string& utf8) = 0;
+};
+
+class UsbBackend {
+public:
+    virtual ~UsbBackend() = default;
+    virtual const char* Name() const = 0;
+    // Prepares the stack; may be called more than once.
+    virtual UsbResult Init() = 0;
+    // Lists the devices present now. A device whose descriptors cannot be read is left out.
+    virtual UsbResult Enumerate(std::vector<UsbDeviceInfo>& out) = 0;
+    virtual UsbResult Open(const std::string& path, std::unique_ptr<UsbDevice>& out) = 0;
+};
+
+} // namespace dormane
