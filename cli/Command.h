@@ -31,6 +31,9 @@ struct RegisteredCommand {
 };
 std::vector<RegisteredCommand>& RegisteredCommands();
 
+// Adds the global options that choose and watch the USB backend (--simulate, --trace).
+void AddBackendOptions(CLI::App& app, CliContext& ctx);
+
 // Chooses the USB backend the way --simulate asks, before any engine call. Returns 0, or an
 // exit status after printing why it could not.
 int PrepareBackend(CliContext& ctx);

@@ -20,7 +20,9 @@ int main(int argc, char** argv) {
                  "(1, 16, 32, 64, 128) or the command's own code."};
     app.set_version_flag("--version", std::string("dormane-cli ") + DORMANE_VERSION);
     app.require_subcommand(1);
+    app.fallthrough(); // global options may follow the command too
     app.add_flag("--json", ctx.json, "Print one JSON object (or JSON lines while burning)");
+    AddBackendOptions(app, ctx);
 
     auto commands = RegisteredCommands();
     std::sort(commands.begin(), commands.end(),
