@@ -7,11 +7,11 @@
 namespace dormane::status {
 
 inline constexpr int kSuccess = 0;
-inline constexpr int kFailure = 1;          // bad argument, no core, no memory, no answer
-inline constexpr int kNoDevice = 16;        // nothing attached, or not identified
-inline constexpr int kFileOpenFailed = 32;  // firmware file cannot be opened
-inline constexpr int kIncompatible = 64;    // image does not belong to the attached speaker
-inline constexpr int kInvalidImage = 128;   // magic word, configuration, checksum, extension
+inline constexpr int kFailure = 1;         // bad argument, no core, no memory, no answer
+inline constexpr int kNoDevice = 16;       // nothing attached, or not identified
+inline constexpr int kFileOpenFailed = 32; // firmware file cannot be opened
+inline constexpr int kIncompatible = 64;   // image does not belong to the attached speaker
+inline constexpr int kInvalidImage = 128;  // magic word, configuration, checksum, extension
 
 // Burn states returned by GteUpdateProgress.
 inline constexpr int kBurnIdle = 256;

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Backups of the speaker's EEPROM, written before every burn:
+// $XDG_STATE_HOME/dormane/backups/ (default ~/.local/state/dormane/backups/).
+namespace dormane::backup {
+
+std::string StateHome();    // $XDG_STATE_HOME, else $HOME/.local/state
+std::string BackupFolder(); // the folder above
+
+// "backup-YYYYMMDD-HHMMSS-VID0D8C-PID0082-FW0813.bin", or "...-raw.bin" for a whole EEPROM
+// whose content failed the checks.
+std::string BackupFileName(uint16_t vid, uint16_t pid, uint16_t fwVersion, bool raw);
+
+// Writes the bytes to a new private file in the backup folder (created when missing) and
+// returns 0 with its path, or 1 with the reason.
+int WriteBackupFile(const uint8_t* data, uint32_t size, uint16_t vid, uint16_t pid,
+                    uint16_t fwVersion, bool raw, std::string& pathOrReason);
+
+// Writes bytes to a new file at path (not replacing anything, no link followed), mode 0600.
+int WriteNewFile(const std::string& path, const uint8_t* data, uint32_t size, std::string& reason);
+
+} // namespace dormane::backup

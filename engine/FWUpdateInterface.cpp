@@ -1,0 +1,72 @@
+#include "FWUpdateInterface.h"
+
+#include "Log.h"
+#include "Settings.h"
+#include "Status.h"
+#include "UpdateManager.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <new>
+
+using namespace dormane;
+
+namespace {
+
+// Every run starts a fresh log. Only a regular file of ours is removed: the temp folder is
+// shared, and a link or another user's file in that place is not ours to delete.
+void DeleteOldLog(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
+        unlink(path.c_str());
+}
+
+} // namespace
+
+FWUpdateInterface::FWUpdateInterface() {
+    LogSettings log; // disabled, to the file
+    if (settings::EnsureSettingsFile()) {
+        const std::string file = settings::SettingsFilePath();
+        if (auto enable = settings::ReadGeneralInt(file, "EnableLog"))
+            log.enabled = *enable != 0;
+        if (auto type = settings::ReadGeneralInt(file, "LogType"))
+            log.toFile = *type != 0;
+    }
+    log.filePath = settings::LogFilePath();
+    SetLogSettings(log);
+    DeleteOldLog(log.filePath);
+}
+
+FWUpdateInterface::~FWUpdateInterface() = default;
+
+int FWUpdateInterface::Init() {
+    if (m_pCore)
+        return m_pCore->Initialize();
+    m_pCore.reset(new (std::nothrow) UpdateManager());
+    if (!m_pCore)
+        return status::kFailure;
+    const int result = m_pCore->Initialize();
+    WriteLog("FWUpdateInterface::Init return 0x%X", result);
+    return result;
+}
+
+int FWUpdateInterface::AttachDevice(int vid, int pid) {
+    return m_pCore ? m_pCore->AttachDevice(vid, pid) : status::kFailure;
+}
+
+int FWUpdateInterface::GetFWVersion(uint16_t* version) {
+    return m_pCore ? m_pCore->GetFWVersion(version) : status::kFailure;
+}
+
+int FWUpdateInterface::UpdateFirmware(const char* path) {
+    return m_pCore ? m_pCore->UpdateFirmware(path) : status::kFailure;
+}
+
+int FWUpdateInterface::GteUpdateProgress(int* progress) {
+    return m_pCore ? m_pCore->GteUpdateProgress(progress) : status::kFailure;
+}
+
+int FWUpdateInterface::DetachDevice() {
+    return m_pCore ? m_pCore->DetachDevice() : status::kFailure;
+}

@@ -1,0 +1,108 @@
+#include "Log.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <fcntl.h>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+std::mutex g_logMutex;
+LogSettings g_logSettings;
+
+// Opens the log for appending so that it cannot be redirected: no symbolic link is followed,
+// a new file is private, and a file that is not a regular file of ours is refused.
+int OpenLogFile(const std::string& path) {
+    int fd =
+        open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n <= 0)
+            return;
+        done += static_cast<size_t>(n);
+    }
+}
+
+} // namespace
+
+void SetLogSettings(const LogSettings& settings) {
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    g_logSettings = settings;
+}
+
+LogSettings GetLogSettings() {
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    return g_logSettings;
+}
+
+std::string TruncateLogMessage(const std::string& message) {
+    size_t characters = 0;
+    for (size_t i = 0; i < message.size(); ++i) {
+        // Count lead bytes only; continuation bytes belong to the character before.
+        if ((static_cast<unsigned char>(message[i]) & 0xC0) != 0x80) {
+            if (characters == kLogMessageMax)
+                return message.substr(0, i);
+            ++characters;
+        }
+    }
+    return message;
+}
+
+std::string FormatLogLine(const std::tm& local, const std::string& message) {
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "[%d/%d %d:%d:%d] ", local.tm_mon + 1, local.tm_mday,
+                  local.tm_hour, local.tm_min, local.tm_sec);
+    return stamp + message + "\n";
+}
+
+void WriteLog(const char* format, ...) {
+    if (!format)
+        return;
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    if (!g_logSettings.enabled || g_logSettings.filePath.empty())
+        return;
+
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    int needed = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string message;
+    if (needed > 0) {
+        std::vector<char> buffer(static_cast<size_t>(needed) + 1);
+        std::vsnprintf(buffer.data(), buffer.size(), format, args);
+        message.assign(buffer.data(), static_cast<size_t>(needed));
+    }
+    va_end(args);
+    message = TruncateLogMessage(message);
+
+    if (!g_logSettings.toFile) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+        return;
+    }
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    int fd = OpenLogFile(g_logSettings.filePath);
+    if (fd < 0)
+        return; // the line is lost; the operation that logged goes on
+    WriteAll(fd, FormatLogLine(local, message));
+    close(fd);
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// The per-user settings file that holds the log switches:
+// $XDG_CONFIG_HOME/Voxtrel/FWUpdateTool.conf (default ~/.config/...), INI syntax,
+// section [General], integer values EnableLog and LogType.
+namespace dormane::settings {
+
+std::string ConfigHome();       // $XDG_CONFIG_HOME, else $HOME/.config
+std::string SettingsFilePath(); // the file above
+std::string SystemTempFolder(); // $TMPDIR, else /tmp (no trailing slash)
+std::string LogFilePath();      // VXFWUpdate.log in the system temp folder
+
+// Creates the folder and an empty file when missing, as the settings key is created.
+// Returns false when that was not possible (the defaults then stand).
+bool EnsureSettingsFile();
+
+// An integer value of section [General]; nothing when missing or not a 32-bit integer.
+std::optional<long> ReadGeneralInt(const std::string& path, const std::string& key);
+
+} // namespace dormane::settings

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "FWInfo.h"
+#include "UsbBackend.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// The engine core: attaches to the speaker, reads and checks firmware images, burns a file
+// into the EEPROM on a thread of its own, reads it back and compares, and reports progress.
+class UpdateManager {
+public:
+    UpdateManager();
+    // Waits for a running burn to end: the burn thread uses this object to the last.
+    virtual ~UpdateManager();
+
+    UpdateManager(const UpdateManager&) = delete;
+    UpdateManager& operator=(const UpdateManager&) = delete;
+
+    int Initialize();
+    int AttachDevice(int vid, int pid);
+    int GetFWVersion(uint16_t* version);
+    int UpdateFirmware(const char* path);
+    int GteUpdateProgress(int* progress);
+    int DetachDevice();
+
+    uint32_t DetectEEPSize();
+    int ReadFWInfoDevice(FWInfo* info);
+    bool FindHIDDevice(std::unique_ptr<dormane::UsbDevice>& handle, uint16_t vid, uint16_t pid);
+    int BurnFW(FWInfo* info);
+
+    // Operations on one image record, shared by the file and the EEPROM readers.
+    int ReadFWInfoFile(const char* path, FWInfo* info);
+    bool CheckMagicWord(const uint8_t* header);
+    bool ParseEEPROMConfig(FWInfo* info, const uint8_t* header);
+    bool VerifyCheckSum(FWInfo* info);
+    bool ReadExtInfo(FWInfo* info);
+
+    // Read-only views for the command line's diagnostics; valid while no burn runs.
+    const FWInfo& DeviceImage() const { return m_deviceImage; }
+    const FWInfo& FileImage() const { return m_fileImage; }
+    bool EepromBroken() const { return m_bEepromBroken; }
+    uint32_t EepromSize() const { return m_nEepromSize; }
+    bool BurnRunning() const;
+    // The backup written before the last burn ("" when none), and the whole EEPROM as read
+    // at attach when its content failed the checks (for the raw backup).
+    std::string LastBackupPath() const;
+    // Reads the whole detected EEPROM into out; false when it cannot be read.
+    bool ReadWholeEeprom(std::unique_ptr<uint8_t[]>& out, uint32_t& size);
+
+private:
+    bool BusyOrCollect();
+    void SetState(int state);
+    void SetProgress(int progress);
+    int WriteBackup();
+    static void BurnThread(UpdateManager* self);
+
+    FWInfo m_deviceImage;
+    FWInfo m_fileImage;
+    bool m_bEepromBroken = false;
+    int m_nBurnState;
+    int m_nBurnProgress = 0;
+    mutable std::mutex m_lock; // guards the burn state and the burn progress
+    std::unique_ptr<dormane::UsbDevice> m_hHid;
+    uint32_t m_nEepromSize = 0;
+    std::thread m_burnThread;
+    std::string m_strLastBackup;
+    std::unique_ptr<uint8_t[]> m_rawEeprom; // the whole EEPROM, kept when its content was invalid
+    uint32_t m_nRawEepromSize = 0;
+};
