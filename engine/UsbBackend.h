@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -26,7 +27,7 @@ inline constexpr uint8_t kUsbClassAudio = 1;
 inline constexpr uint8_t kUsbClassHid = 3;
 
 struct UsbDeviceInfo {
-    std::string path;   // stable for as long as the device stays plugged in
+    std::string path; // stable for as long as the device stays plugged in
     uint16_t vid = 0;
     uint16_t pid = 0;
     uint16_t bcdDevice = 0; // release number; the speaker sets it to its firmware version
@@ -63,5 +64,13 @@ public:
     virtual UsbResult Enumerate(std::vector<UsbDeviceInfo>& out) = 0;
     virtual UsbResult Open(const std::string& path, std::unique_ptr<UsbDevice>& out) = 0;
 };
+
+// The libusb-1.0 backend (engine/usb_libusb.cpp): the real speaker on Linux.
+std::shared_ptr<UsbBackend> MakeLibusbBackend();
+
+// String descriptors travel as UTF-16LE. Unpaired surrogates become U+FFFD; a trailing odd
+// byte is dropped.
+std::string Utf16LeToUtf8(const uint8_t* data, size_t bytes);
+std::vector<uint8_t> Utf8ToUtf16Le(const std::string& utf8);
 
 } // namespace dormane
