@@ -1,0 +1,32 @@
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+namespace testsupport {
+
+struct CliResult {
+    int exitCode = -1;
+    std::string out;
+};
+
+// Runs dormane-cli with the given arguments (already shell-quoted) and collects its standard
+// output; standard error goes to the test's own.
+inline CliResult RunCli(const std::string& args) {
+    CliResult result;
+    const std::string command = std::string("'") + DORMANE_CLI_PATH + "' " + args;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return result;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        result.out.append(buffer, n);
+    const int status = pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+} // namespace testsupport
