@@ -1,0 +1,49 @@
+// flash FILE: burn a firmware image file into the speaker, with progress and verification.
+#include "Engine.h"
+
+#include "Status.h"
+
+#include <cstdio>
+
+namespace {
+
+struct FlashOptions {
+    std::string file;
+    std::string pid;
+};
+
+void RunFlash(const FlashOptions& options, CliContext& ctx) {
+    uint64_t pid = kSpeakerDefaultPid;
+    if (!options.pid.empty() && (!ParseUnsigned(options.pid, pid) || pid > 0xFFFF)) {
+        std::fprintf(stderr, "dormane-cli: --pid takes a product ID such as 0x0082\n");
+        ctx.exitCode = kExitUsage;
+        return;
+    }
+    std::unique_ptr<FWUpdateInterface> engine;
+    if (int r = OpenEngine(ctx, engine); r != 0) {
+        ctx.exitCode = r;
+        return;
+    }
+    const AttachResult attach = AttachSpeaker(*engine, static_cast<uint16_t>(pid), false);
+    if (attach.status != dormane::status::kSuccess) {
+        std::fprintf(stderr, "dormane-cli: %s\n", ExplainAttachFailure(attach).c_str());
+        ctx.exitCode = attach.status;
+        return;
+    }
+    ctx.exitCode = BurnWithProgress(*engine, options.file, ctx);
+}
+
+void AddFlash(CLI::App& app, CliContext& ctx) {
+    auto options = std::make_shared<FlashOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "flash", "Burn a firmware image file into the speaker, read it back and compare. A "
+                 "backup of the speaker's firmware is saved first. Exit status: 0 verified, "
+                 "1/32/64/128 refused (nothing written), 3 burn failed, 16 no speaker.");
+    cmd->add_option("FILE", options->file, "Firmware image file")->required();
+    cmd->add_option("--pid", options->pid, "USB product ID (default 0x0082)");
+    cmd->callback([options, &ctx] { RunFlash(*options, ctx); });
+}
+
+CommandRegistrar registrar(40, &AddFlash);
+
+} // namespace

@@ -1,0 +1,90 @@
+// status: attach the speaker and report its firmware version and auto-standby setting.
+#include "Engine.h"
+
+#include "Status.h"
+#include "UpdateManager.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+
+namespace {
+
+struct StatusOptions {
+    std::string pid;
+};
+
+void RunStatus(const StatusOptions& options, CliContext& ctx) {
+    uint64_t pid = kSpeakerDefaultPid;
+    if (!options.pid.empty() && (!ParseUnsigned(options.pid, pid) || pid > 0xFFFF)) {
+        std::fprintf(stderr, "dormane-cli: --pid takes a product ID such as 0x0082\n");
+        ctx.exitCode = kExitUsage;
+        return;
+    }
+    std::unique_ptr<FWUpdateInterface> engine;
+    if (int r = OpenEngine(ctx, engine); r != 0) {
+        ctx.exitCode = r;
+        return;
+    }
+    const AttachResult attach = AttachSpeaker(*engine, static_cast<uint16_t>(pid), true);
+    const bool attached = attach.status == dormane::status::kSuccess;
+    uint16_t version = 0;
+    int status = attach.status;
+    if (attached)
+        status = engine->GetFWVersion(&version);
+    const bool versionRead = attached && status == dormane::status::kSuccess;
+    const UpdateManager* core = engine->Core();
+    char versionText[8];
+    std::snprintf(versionText, sizeof versionText, "%04X", version);
+
+    if (ctx.json) {
+        nlohmann::json out;
+        out["status"] = status;
+        out["attached"] = attached;
+        out["fwVersion"] = versionRead ? nlohmann::json(versionText) : nlohmann::json(nullptr);
+        out["autoStandby"] =
+            versionRead ? nlohmann::json(AutoStandbyOf(version)) : nlohmann::json(nullptr);
+        out["eepromSize"] = core ? core->EepromSize() : 0;
+        out["chipVer"] = core ? core->DeviceImage().ChipVer : 2;
+        out["eepromValid"] = attached && core && !core->EepromBroken();
+        out["vid"] = kSpeakerVid;
+        out["pid"] = attach.pid;
+        out["versionText"] = attach.discoveryRan && !attach.versionText.empty()
+                                 ? nlohmann::json(attach.versionText)
+                                 : nlohmann::json(nullptr);
+        std::printf("%s\n", out.dump().c_str());
+    } else if (!attached) {
+        std::printf("%s\n", ExplainAttachFailure(attach).c_str());
+    } else {
+        std::printf("speaker: USB %04X:%04X\n", kSpeakerVid, attach.pid);
+        if (versionRead) {
+            std::printf("firmware: %s\n", versionText);
+            const std::string standby = AutoStandbyOf(version);
+            std::printf("auto-standby: %s\n", standby == "enabled"
+                                                  ? "enabled (standby after 20 idle minutes)"
+                                              : standby == "disabled" ? "disabled (always on)"
+                                                                      : "unsupported firmware");
+        } else {
+            std::printf("firmware: unknown (status %d)\n", status);
+        }
+        if (attach.discoveryRan && !attach.versionText.empty())
+            std::printf("release: %s\n", attach.versionText.c_str());
+        std::printf("eeprom size: %u bytes\n", core->EepromSize());
+        std::printf("chip revision: %u\n", core->DeviceImage().ChipVer);
+        std::printf("eeprom content: %s\n", core->EepromBroken() ? "invalid" : "valid");
+    }
+    ctx.exitCode = versionRead ? 0 : status;
+}
+
+void AddStatus(CLI::App& app, CliContext& ctx) {
+    auto options = std::make_shared<StatusOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "status", "Find the speaker and show its firmware version and auto-standby setting. "
+                  "Exit status: 0 when the version was read, otherwise 16 or 1.");
+    cmd->add_option("--pid", options->pid, "USB product ID to try first (default 0x0082)");
+    cmd->callback([options, &ctx] { RunStatus(*options, ctx); });
+}
+
+CommandRegistrar registrar(20, &AddStatus);
+
+} // namespace
