@@ -1,0 +1,158 @@
+#include "SimBackend.h"
+
+#include "Transport.h"
+
+namespace dormane::sim {
+namespace {
+
+constexpr const char* kPathPrefix = "sim-";
+
+class SimDevice final : public UsbDevice {
+public:
+    explicit SimDevice(std::shared_ptr<SimSpeaker> speaker) : m_pSpeaker(std::move(speaker)) {}
+
+    UsbResult ControlTransfer(uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue,
+                              uint16_t wIndex, uint8_t* data, uint16_t length) override {
+        uint16_t actual = 0;
+        const UsbResult r =
+            m_pSpeaker->Control(bmRequestType, bRequest, wValue, wIndex, data, length, actual);
+        if (r != UsbResult::Ok)
+            return r;
+        // A short data stage is a failure, as the libusb backend reports it.
+        return actual == length ? UsbResult::Ok : UsbResult::Io;
+    }
+
+    UsbResult ReadString(uint8_t index, std::string& utf8) override {
+        // The same request libusb sends, so that faults and counters apply to it too.
+        uint8_t buf[255] = {};
+        uint16_t actual = 0;
+        const UsbResult r = m_pSpeaker->Control(0x80, 0x06, static_cast<uint16_t>(0x0300 | index),
+                                                0x0409, buf, sizeof buf, actual);
+        if (r != UsbResult::Ok)
+            return r;
+        if (actual < 2 || buf[1] != 0x03 || buf[0] > actual)
+            return UsbResult::Io;
+        utf8 = Utf16LeToUtf8(buf + 2, buf[0] - 2u);
+        return UsbResult::Ok;
+    }
+
+private:
+    std::shared_ptr<SimSpeaker> m_pSpeaker;
+};
+
+std::mutex& InstalledLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::shared_ptr<SimBackend>& Installed() {
+    static std::shared_ptr<SimBackend> backend;
+    return backend;
+}
+
+} // namespace
+
+SimBackend::SimBackend(std::shared_ptr<Clock> clock)
+    : m_pClock(clock ? std::move(clock) : CurrentClock()) {}
+
+std::shared_ptr<SimBackend> SimBackend::Create(const Scenario& scenario,
+                                               std::shared_ptr<Clock> clock, std::string& error) {
+    auto backend = std::make_shared<SimBackend>(std::move(clock));
+    backend->SetNoDriver(scenario.noDriver);
+    if (!scenario.absent) {
+        std::shared_ptr<SimSpeaker> speaker =
+            SimSpeaker::Create(scenario, backend->GetClock(), error);
+        if (!speaker)
+            return nullptr;
+        backend->AddSpeaker(std::move(speaker));
+    }
+    return backend;
+}
+
+UsbResult SimBackend::Init() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_bNoDriver ? UsbResult::NotSupported : UsbResult::Ok;
+}
+
+UsbResult SimBackend::Enumerate(std::vector<UsbDeviceInfo>& out) {
+    out.clear();
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_bNoDriver)
+        return UsbResult::NotSupported;
+    for (size_t i = 0; i < m_vSpeakers.size(); ++i) {
+        const SimSpeaker& s = *m_vSpeakers[i];
+        if (s.Unplugged())
+            continue;
+        UsbDeviceInfo info;
+        info.path = kPathPrefix + std::to_string(i + 1);
+        info.vid = s.Vid();
+        info.pid = s.Pid();
+        info.bcdDevice = s.BcdDevice();
+        info.interfaceClasses = s.InterfaceClasses();
+        out.push_back(std::move(info));
+    }
+    return UsbResult::Ok;
+}
+
+UsbResult SimBackend::Open(const std::string& path, std::unique_ptr<UsbDevice>& out) {
+    out.reset();
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_bNoDriver)
+        return UsbResult::NotSupported;
+    for (size_t i = 0; i < m_vSpeakers.size(); ++i) {
+        if (path != kPathPrefix + std::to_string(i + 1))
+            continue;
+        if (m_vSpeakers[i]->Unplugged())
+            return UsbResult::NotFound;
+        out = std::make_unique<SimDevice>(m_vSpeakers[i]);
+        return UsbResult::Ok;
+    }
+    return UsbResult::NotFound;
+}
+
+std::string SimBackend::AddSpeaker(std::shared_ptr<SimSpeaker> speaker) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_vSpeakers.push_back(std::move(speaker));
+    return kPathPrefix + std::to_string(m_vSpeakers.size());
+}
+
+std::shared_ptr<SimSpeaker> SimBackend::Speaker(size_t index) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return index < m_vSpeakers.size() ? m_vSpeakers[index] : nullptr;
+}
+
+size_t SimBackend::SpeakerCount() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_vSpeakers.size();
+}
+
+void SimBackend::SetNoDriver(bool on) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_bNoDriver = on;
+}
+
+bool InstallSimulatedSpeaker(const std::string& scenarioText, std::string& error) {
+    Scenario scenario;
+    if (!ParseScenario(scenarioText, scenario, error))
+        return false;
+    std::shared_ptr<Clock> clock;
+    if (scenario.virtualClock)
+        clock = std::make_shared<VirtualClock>();
+    else
+        clock = std::make_shared<RealClock>();
+    std::shared_ptr<SimBackend> backend = SimBackend::Create(scenario, clock, error);
+    if (!backend)
+        return false;
+    SetCurrentClock(clock);
+    rmSetBackend(backend);
+    std::lock_guard<std::mutex> guard(InstalledLock());
+    Installed() = std::move(backend);
+    return true;
+}
+
+std::shared_ptr<SimBackend> InstalledSimBackend() {
+    std::lock_guard<std::mutex> guard(InstalledLock());
+    return Installed();
+}
+
+} // namespace dormane::sim
