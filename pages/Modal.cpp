@@ -1,0 +1,45 @@
+#include "Modal.h"
+
+#include <QDialog>
+#include <QMessageBox>
+
+namespace dormane::ui {
+namespace {
+
+ModalHook& Hook() {
+    static ModalHook hook;
+    return hook;
+}
+
+} // namespace
+
+QString AppName() {
+    return QStringLiteral("Dormane");
+}
+
+ModalHook SetModalHook(ModalHook hook) {
+    ModalHook previous = std::move(Hook());
+    Hook() = std::move(hook);
+    return previous;
+}
+
+int RunModal(QDialog& dialog) {
+    if (!Hook())
+        return dialog.exec();
+    // The same steps as a modal run without its event loop: a fresh result, shown over its
+    // owner, hidden again afterwards.
+    dialog.setResult(0);
+    dialog.show();
+    const ModalHook hook = Hook(); // the hook may replace itself
+    hook(dialog);
+    const int result = dialog.result();
+    dialog.hide();
+    return result;
+}
+
+void MessageBox(QWidget* owner, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, AppName(), text, QMessageBox::Ok, owner);
+    RunModal(box);
+}
+
+} // namespace dormane::ui
