@@ -1,0 +1,309 @@
+#include "Download.h"
+
+#include "Paths.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace dormane {
+
+namespace {
+
+std::mutex g_optionsMutex;
+DownloadOptions g_options;
+
+// One download in progress, as CancelDownloads sees it. The multi handle stays valid for as
+// long as the entry is registered.
+struct ActiveDownload {
+    CURLM* multi = nullptr;
+    std::atomic<bool> cancelled{false};
+};
+
+std::mutex g_activeMutex;
+std::vector<ActiveDownload*> g_active;
+
+class Registration {
+public:
+    explicit Registration(ActiveDownload& download) : m_download(download) {
+        std::lock_guard lock(g_activeMutex);
+        g_active.push_back(&m_download);
+    }
+    ~Registration() {
+        std::lock_guard lock(g_activeMutex);
+        g_active.erase(std::remove(g_active.begin(), g_active.end(), &m_download), g_active.end());
+    }
+    Registration(const Registration&) = delete;
+    Registration& operator=(const Registration&) = delete;
+
+private:
+    ActiveDownload& m_download;
+};
+
+struct CurlEasyDeleter {
+    void operator()(CURL* h) const { curl_easy_cleanup(h); }
+};
+struct CurlMultiDeleter {
+    void operator()(CURLM* h) const { curl_multi_cleanup(h); }
+};
+struct CurlSlistDeleter {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
+using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
+
+// Removes the easy handle from the multi handle before either is cleaned up.
+class MultiMembership {
+public:
+    MultiMembership(CURLM* multi, CURL* easy) : m_multi(multi), m_easy(easy) {
+        m_added = curl_multi_add_handle(multi, easy) == CURLM_OK;
+    }
+    ~MultiMembership() {
+        if (m_added)
+            curl_multi_remove_handle(m_multi, m_easy);
+    }
+    MultiMembership(const MultiMembership&) = delete;
+    MultiMembership& operator=(const MultiMembership&) = delete;
+    bool Added() const { return m_added; }
+
+private:
+    CURLM* m_multi;
+    CURL* m_easy;
+    bool m_added = false;
+};
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return m_fd; }
+    // Closes now and reports whether the last of the data reached the file.
+    bool Close() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+// Created anew, never through a symbolic link and never sharing an earlier file's
+// permissions or owner: the old entry is removed and a fresh one made exclusively.
+int CreateTempFile(const std::string& path) {
+    ::unlink(path.c_str()); // missing is fine; anything else makes the exclusive create fail
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::fchmod(fd, 0600); // the umask must not narrow it further than the owner's access
+    return fd;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+struct Transfer {
+    int fd = -1;
+    uint64_t bodyBytes = 0;
+    bool writeFailed = false;
+};
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const size_t total = size * count;
+    if (total == 0)
+        return 0;
+    transfer->bodyBytes += total;
+    if (!WriteAll(transfer->fd, data, total)) {
+        transfer->writeFailed = true;
+        return 0; // anything but total stops the transfer with a write error
+    }
+    return total;
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+    for (std::size_t i = 0; prefix[i] != '\0'; ++i) {
+        if (i >= text.size())
+            return false;
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+void InitCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// Sets up the easy handle; false when libcurl refuses any setting.
+bool Configure(CURL* easy, const std::string& url, const DownloadOptions& options,
+               curl_slist* headers, Transfer& transfer) {
+    // A redirect may lead to https, and to http only from an http URL: a mirror on https is
+    // never downgraded, and a server can never point the download at a local file.
+    const char* redirectProtocols = StartsWithNoCase(url, "http://") ? "http,https" : "https";
+    bool ok = true;
+    auto set = [&ok](CURLcode rc) { ok = ok && rc == CURLE_OK; };
+    set(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()));
+    set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,file"));
+    set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, redirectProtocols));
+    set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
+    set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L));
+    set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs));
+    set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L));
+    set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L));
+    // Keeps the built-in CA path, so the file is trusted in addition to the system store.
+    if (!options.caFile.empty())
+        set(curl_easy_setopt(easy, CURLOPT_CAINFO, options.caFile.c_str()));
+    set(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers));
+    set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L)); // runs on a worker thread
+    set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody));
+    set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer));
+    return ok;
+}
+
+// Runs the transfer until it ends or is cancelled. Returns true when it ended by itself, with
+// its libcurl result in result.
+bool Run(CURLM* multi, ActiveDownload& active, CURLcode& result) {
+    int running = 1;
+    while (!active.cancelled.load()) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK)
+            return false;
+        if (running == 0)
+            break;
+        // Woken early by CancelDownloads through curl_multi_wakeup.
+        if (curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK)
+            return false;
+    }
+    if (running != 0)
+        return false;
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+        if (msg->msg == CURLMSG_DONE) {
+            result = msg->data.result;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+std::string FirmwareUrl(bool enableStandby, const std::string& baseUrl) {
+    std::string url = baseUrl;
+    while (!url.empty() && url.back() == '/')
+        url.pop_back();
+    url += enableStandby ? kStandbyFirmwarePath : kNonStandbyFirmwarePath;
+    return url;
+}
+
+void SetDownloadOptions(const DownloadOptions& options) {
+    std::lock_guard lock(g_optionsMutex);
+    g_options = options;
+}
+
+DownloadOptions GetDownloadOptions() {
+    std::lock_guard lock(g_optionsMutex);
+    return g_options;
+}
+
+int DownloadFile(const std::string& url) {
+    InitCurlOnce();
+    const DownloadOptions options = GetDownloadOptions();
+
+    if (g_strFirmwarePath.empty())
+        InitLocalAppPaths();
+    // The Temp folder may have been removed since start-up.
+    if (g_strFirmwarePath.empty() || !MakeFolders(TempFolder(), 0700))
+        return kDownloadFileFailed;
+    FileDescriptor file(CreateTempFile(g_strFirmwarePath));
+    if (file.Get() < 0)
+        return kDownloadFileFailed;
+
+    Transfer transfer;
+    transfer.fd = file.Get();
+    // Always from the server itself, past any cache on the way.
+    CurlSlist headers(curl_slist_append(nullptr, "Cache-Control: no-cache"));
+    const bool headersOk =
+        headers && curl_slist_append(headers.get(), "Pragma: no-cache") != nullptr;
+    CurlEasy easy(curl_easy_init());
+    CurlMulti multi(curl_multi_init());
+    if (!headersOk || !easy || !multi ||
+        !Configure(easy.get(), url, options, headers.get(), transfer))
+        return kDownloadNoInternet;
+    MultiMembership membership(multi.get(), easy.get());
+    if (!membership.Added())
+        return kDownloadNoInternet;
+
+    ActiveDownload active;
+    active.multi = multi.get();
+    CURLcode result = CURLE_OK;
+    bool ended;
+    {
+        Registration registration(active);
+        ended = Run(multi.get(), active, result);
+    }
+
+    const bool closed = file.Close();
+    if (transfer.writeFailed || !closed)
+        return kDownloadFileFailed;
+    if (ended && result == CURLE_OK)
+        return kDownloadOk;
+    if (active.cancelled.load() || transfer.bodyBytes > 0)
+        return kDownloadReadFailed;
+    return kDownloadOpenUrlFailed;
+}
+
+void CancelDownloads() {
+    std::lock_guard lock(g_activeMutex);
+    for (ActiveDownload* download : g_active) {
+        download->cancelled.store(true);
+        curl_multi_wakeup(download->multi);
+    }
+}
+
+const char* DescribeDownloadResult(int code) {
+    switch (code) {
+    case kDownloadOk:
+        return "downloaded";
+    case kDownloadFileFailed:
+        return "the temp file could not be created or written";
+    case kDownloadNoInternet:
+        return "the download could not be set up";
+    case kDownloadOpenUrlFailed:
+        return "the firmware server could not be reached or the URL could not be opened";
+    case kDownloadReadFailed:
+        return "the transfer broke off before the whole image arrived";
+    default:
+        return "unknown download result";
+    }
+}
+
+} // namespace dormane
