@@ -2,6 +2,7 @@
 
 #include "Backup.h"
 #include "Log.h"
+#include "SleepInhibitor.h"
 #include "Status.h"
 #include "Transport.h"
 
@@ -18,6 +19,7 @@ namespace {
 constexpr uint32_t kCandidateSizes[] = {0,      0x100,  0x200,  0x400,  0x800,
                                         0x1000, 0x2000, 0x4000, 0x8000, 0x10000};
 constexpr uint8_t kProbeBytes = 6;
+constexpr uint32_t kInitialTransportSize = 4096;
 constexpr uint8_t kChipRevisionString = 50;
 constexpr int kProgressSteps = 100;
 
@@ -143,6 +145,11 @@ int UpdateManager::GetFWVersion(uint16_t* version) {
 
 uint32_t UpdateManager::DetectEEPSize() {
     m_nEepromSize = 0;
+    // A detection that found nothing leaves the transport at size 0, whose one-byte addressing
+    // at 0xA0 never reaches the speaker's EEPROM: start again from the initial size instead of
+    // failing every later attach.
+    if (rmGetEepromSize() == 0)
+        rmSetEepromSize(kInitialTransportSize);
     const uint32_t entrySize = rmGetEepromSize();
     uint8_t original[kProbeBytes] = {};
     if (!rmEepromAccess(0, 0, original, kProbeBytes)) {
@@ -316,6 +323,8 @@ int UpdateManager::UpdateFirmware(const char* path) {
 }
 
 void UpdateManager::BurnThread(UpdateManager* self) {
+    // No suspend, shutdown or idle action while the EEPROM holds half an image.
+    const BurnSleepGuard sleepGuard;
     if (self->BurnFW(&self->m_fileImage) == status::kFailure)
         self->SetState(status::kBurnFailed); // never leave the state at "burning"
 }
