@@ -359,8 +359,13 @@ class NackStorm : public SimEngineTest, public ::testing::WithParamInterface<Nac
 TEST_P(NackStorm, NeverVerifiesWrongContent) {
     Start("nack=" + std::to_string(GetParam().percent) +
           ",seed=" + std::to_string(GetParam().seed));
-    if (engine_->AttachDevice(kVid, kPid) != 0)
-        GTEST_SKIP() << "attach did not get through this storm";
+    const auto original = Speaker()->Eeprom();
+    if (engine_->AttachDevice(kVid, kPid) != 0) {
+        // Four attempts per chunk do not get every read through a heavy storm; then the
+        // attach fails and nothing may have been written.
+        EXPECT_EQ(Speaker()->Eeprom(), original);
+        return;
+    }
     const auto image = imagebuilder::BuildSampleImage(0x0803);
     const std::string file = WriteFile("fw.bin", image);
     const int r = engine_->UpdateFirmware(file.c_str());
@@ -377,8 +382,9 @@ TEST_P(NackStorm, NeverVerifiesWrongContent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Storms, NackStorm,
-                         ::testing::Values(NackCase{5, 1}, NackCase{10, 2}, NackCase{20, 3},
-                                           NackCase{30, 4}, NackCase{30, 5}),
+                         ::testing::Values(NackCase{5, 1}, NackCase{5, 2}, NackCase{10, 3},
+                                           NackCase{10, 4}, NackCase{15, 5}, NackCase{20, 6},
+                                           NackCase{30, 7}),
                          [](const auto& info) {
                              return std::to_string(info.param.percent) + "pct_seed" +
                                     std::to_string(info.param.seed);
