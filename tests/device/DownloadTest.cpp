@@ -174,7 +174,10 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 // {refused}: a closed port; {root}: the served folder.
 std::string ExpandUrl(std::string url) {
     Mirror& m = Mirror::Get();
-    auto hostPort = [](const std::string& base) { return base.substr(base.find("//") + 2); };
+    auto hostPort = [](const std::string& base) {
+        const std::size_t slashes = base.find("//");
+        return slashes == std::string::npos ? std::string{} : base.substr(slashes + 2);
+    };
     if (url.find("{tls") != std::string::npos) {
         ReplaceAll(url, "{tlshost}", hostPort(m.TlsBase()));
         ReplaceAll(url, "{tls}", m.TlsBase());
