@@ -377,8 +377,9 @@ TEST_P(NackStorm, NeverVerifiesWrongContent) {
     const int state = WaitForBurn(*engine_);
     ASSERT_TRUE(state == 1024 || state == 2048) << state;
     const auto after = Speaker()->Eeprom();
-    if (state == 1024)
+    if (state == 1024) {
         EXPECT_TRUE(std::equal(image.begin(), image.end(), after.begin()));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Storms, NackStorm,

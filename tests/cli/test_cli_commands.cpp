@@ -1,0 +1,322 @@
+// dormane-cli status, flash, backup and set against the simulated speaker.
+#include "../device/TestSupport.h"
+#include "../engine/CliRunner.h"
+#include "../engine/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+
+using testsupport::RunCli;
+using testsupport::TempDir;
+
+namespace {
+
+const std::string kFirmwareDir = DORMANE_FIRMWARE_DIR;
+const std::string kStandby =
+    kFirmwareDir + "/pm/pm_firmware/pelko_zuro/pelko_z_standby_V8.13_000E6094h.bin";
+const std::string kNonStandby =
+    kFirmwareDir + "/pm/pm_firmware/pelko_zuro/pelko_z_non_standby_V8.03_000E4712h.bin";
+
+std::string Quote(const std::string& s) {
+    return "'" + s + "'";
+}
+
+std::vector<uint8_t> Bytes(const std::string& path) {
+    const std::string text = testsupport::ReadText(path);
+    return {text.begin(), text.end()};
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& out) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line))
+        if (!line.empty())
+            lines.push_back(nlohmann::json::parse(line));
+    return lines;
+}
+
+// Every command runs with private XDG folders and a simulated speaker whose EEPROM is a file,
+// on the virtual clock.
+class CliOnSimulator : public ::testing::Test {
+protected:
+    std::string Env() const {
+        return "XDG_CONFIG_HOME=" + Quote(dir_ / "config") +
+               " XDG_STATE_HOME=" + Quote(dir_ / "state") +
+               " XDG_DATA_HOME=" + Quote(dir_ / "data") + " ";
+    }
+    std::string Sim(const std::string& extra = "") const {
+        return "--simulate=clock=virtual,eeprom-file=" + eeprom_ +
+               (extra.empty() ? "" : "," + extra);
+    }
+    testsupport::CliResult RunWithEnv(const std::string& args, const std::string& extra = "") {
+        const std::string command = "env " + Env() + Quote(DORMANE_CLI_PATH) + " " + Sim(extra) +
+                                    " " + args + " 2>" + Quote(dir_ / "stderr");
+        testsupport::CliResult r;
+        FILE* pipe = popen(command.c_str(), "r");
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            r.out.append(buffer, n);
+        const int status = pclose(pipe);
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return r;
+    }
+    std::string Stderr() const { return testsupport::ReadText(dir_ / "stderr"); }
+
+    TempDir dir_;
+    std::string eeprom_ = dir_ / "speaker.eeprom";
+};
+
+struct StatusCase {
+    const char* name;
+    const char* scenario;
+    int exitCode;
+    nlohmann::json expected; // keys that must have these values
+};
+
+class CliStatus : public CliOnSimulator, public ::testing::WithParamInterface<StatusCase> {};
+
+TEST_P(CliStatus, ReportsTheSpeaker) {
+    const auto r = RunWithEnv("status --json", GetParam().scenario);
+    EXPECT_EQ(r.exitCode, GetParam().exitCode) << r.out << Stderr();
+    const auto j = nlohmann::json::parse(r.out);
+    for (const char* key : {"status", "attached", "fwVersion", "autoStandby", "eepromSize",
+                            "chipVer", "eepromValid", "vid", "pid", "versionText"})
+        EXPECT_TRUE(j.contains(key)) << key;
+    for (auto& [key, value] : GetParam().expected.items())
+        EXPECT_EQ(j[key], value) << key << " in " << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Speakers, CliStatus,
+    ::testing::Values(
+        StatusCase{"Enabled",
+                   "fw=0813",
+                   0,
+                   {{"status", 0},
+                    {"attached", true},
+                    {"fwVersion", "0813"},
+                    {"autoStandby", "enabled"},
+                    {"eepromSize", 16384},
+                    {"chipVer", 0},
+                    {"eepromValid", true},
+                    {"vid", 0x0D8C},
+                    {"pid", 0x0082},
+                    {"versionText", nullptr}}},
+        StatusCase{"Disabled", "fw=0803", 0, {{"fwVersion", "0803"}, {"autoStandby", "disabled"}}},
+        StatusCase{
+            "Unsupported", "fw=0800", 0, {{"fwVersion", "0800"}, {"autoStandby", "unsupported"}}},
+        StatusCase{"OtherProductFoundByDiscovery",
+                   "pid=00A1,fw=0803",
+                   0,
+                   {{"attached", false}, {"pid", 0x00A1}, {"versionText", "v8.03"}}},
+        StatusCase{"Absent",
+                   "absent",
+                   16,
+                   {{"status", 16},
+                    {"attached", false},
+                    {"fwVersion", nullptr},
+                    {"autoStandby", nullptr}}},
+        StatusCase{"UnknownRevision", "string50=XYZ", 16, {{"attached", false}, {"chipVer", 2}}},
+        StatusCase{"BrokenContent", "broken", 0, {{"attached", true}, {"eepromValid", false}}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(CliOnSimulator, FlashWritesTheImageAndShowsRisingProgress) {
+    const auto r = RunWithEnv("flash " + Quote(kNonStandby), "fw=0813");
+    ASSERT_EQ(r.exitCode, 0) << r.out << Stderr();
+    const auto image = Bytes(kNonStandby);
+    const auto eeprom = Bytes(eeprom_);
+    ASSERT_EQ(eeprom.size(), 16384u);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), eeprom.begin()));
+    // Not a terminal: one plain line per new percentage, ending at 100.
+    int last = -1;
+    std::istringstream in(r.out);
+    std::string line;
+    int lines = 0;
+    while (std::getline(in, line)) {
+        int p = 0;
+        if (std::sscanf(line.c_str(), "progress %d%%", &p) == 1) {
+            EXPECT_GT(p, last);
+            last = p;
+            ++lines;
+        }
+    }
+    EXPECT_EQ(last, 100);
+    EXPECT_GT(lines, 1);
+    EXPECT_NE(r.out.find("Switch the speaker off and on again"), std::string::npos);
+}
+
+TEST_F(CliOnSimulator, FlashJsonLinesEndWithTheResult) {
+    const auto r = RunWithEnv("--json flash " + Quote(kNonStandby), "fw=0813");
+    ASSERT_EQ(r.exitCode, 0) << r.out << Stderr();
+    const auto lines = JsonLines(r.out);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines.front()["event"], "started");
+    EXPECT_NE(lines.front()["backup"].get<std::string>().find("/dormane/backups/backup-"),
+              std::string::npos);
+    EXPECT_EQ(lines.back()["event"], "result");
+    EXPECT_EQ(lines.back()["state"], 1024);
+    EXPECT_EQ(lines.back()["status"], 0);
+}
+
+struct RefusalCase {
+    const char* name;
+    std::function<std::string(const TempDir&)> file;
+    int exitCode;
+};
+
+class CliFlashRefusal : public CliOnSimulator, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(CliFlashRefusal, WritesNothingAndExitsWithTheStatus) {
+    RunWithEnv("status"); // creates the EEPROM file with its default content
+    const auto before = Bytes(eeprom_);
+    const auto r = RunWithEnv("flash " + Quote(GetParam().file(dir_)));
+    EXPECT_EQ(r.exitCode, GetParam().exitCode) << r.out << Stderr();
+    EXPECT_EQ(Bytes(eeprom_), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CliFlashRefusal,
+    ::testing::Values(RefusalCase{"Missing", [](const TempDir& d) { return d / "none.bin"; }, 32},
+                      RefusalCase{"Invalid",
+                                  [](const TempDir& d) {
+                                      return testsupport::WriteImage(
+                                          d, "bad.bin",
+                                          dormane::imagebuilder::BuildSampleImageBroken(0x0803));
+                                  },
+                                  128},
+                      RefusalCase{"Foreign",
+                                  [](const TempDir& d) {
+                                      auto spec = dormane::imagebuilder::SampleSpec(0x0803);
+                                      spec.pid = 0x00A1;
+                                      return testsupport::WriteImage(
+                                          d, "other.bin", dormane::imagebuilder::Build(spec));
+                                  },
+                                  64}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(CliOnSimulator, FlashWithAnUnplugEndsWithThree) {
+    const auto r = RunWithEnv("flash " + Quote(kNonStandby), "unplug-after=3000");
+    EXPECT_EQ(r.exitCode, 3) << r.out << Stderr();
+}
+
+TEST_F(CliOnSimulator, NoSpeakerIsSixteen) {
+    const auto r = RunWithEnv("flash " + Quote(kNonStandby), "absent");
+    EXPECT_EQ(r.exitCode, 16);
+    EXPECT_NE(Stderr().find("No speaker found"), std::string::npos) << Stderr();
+}
+
+TEST_F(CliOnSimulator, BackupSavesTheImageAndNeverReplacesAFile) {
+    const std::string out = dir_ / "saved.bin";
+    auto r = RunWithEnv("backup " + Quote(out), "fw=0803");
+    ASSERT_EQ(r.exitCode, 0) << r.out << Stderr();
+    const auto saved = Bytes(out);
+    const auto expected = dormane::imagebuilder::BuildSampleImage(0x0803);
+    EXPECT_EQ(saved, expected);
+
+    r = RunWithEnv("backup " + Quote(out), "fw=0803");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Bytes(out), saved);
+
+    const std::string full = dir_ / "full.bin";
+    r = RunWithEnv("backup --full " + Quote(full));
+    ASSERT_EQ(r.exitCode, 0) << Stderr();
+    EXPECT_EQ(Bytes(full), Bytes(eeprom_));
+}
+
+TEST_F(CliOnSimulator, BackupOfInvalidContentNeedsFull) {
+    const auto r = RunWithEnv("backup " + Quote(dir_ / "x.bin"), "broken");
+    EXPECT_EQ(r.exitCode, 128);
+    EXPECT_NE(Stderr().find("--full"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "x.bin"));
+}
+
+TEST_F(CliOnSimulator, SetFromAFileMirrorWritesTheOtherImage) {
+    const auto r =
+        RunWithEnv("set enable --firmware-base-url " + Quote("file://" + kFirmwareDir), "fw=0803");
+    ASSERT_EQ(r.exitCode, 0) << r.out << Stderr();
+    const auto image = Bytes(kStandby);
+    const auto eeprom = Bytes(eeprom_);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), eeprom.begin()));
+    // A second run finds the new setting and has nothing to do.
+    const auto again = RunWithEnv("--json status");
+    EXPECT_EQ(nlohmann::json::parse(again.out)["autoStandby"], "enabled");
+    const auto unchanged =
+        RunWithEnv("set enable --firmware-base-url " + Quote("file://" + kFirmwareDir));
+    EXPECT_EQ(unchanged.exitCode, 0);
+    EXPECT_NE(unchanged.out.find("already enabled"), std::string::npos) << unchanged.out;
+}
+
+// A private CA and a server certificate for 127.0.0.1, made with openssl for this test.
+bool MakeCertificates(const std::string& d) {
+    using dormane::test::RunProgram;
+    const std::string ssl = DORMANE_TEST_OPENSSL;
+    dormane::test::WriteFileBytes(d + "/server.ext",
+                                  "subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n");
+    return RunProgram({ssl, "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                       "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", d + "/ca.key", "-out",
+                       d + "/ca.pem", "-days", "2", "-subj", "/CN=Dormane CLI test CA"}) == 0 &&
+           RunProgram({ssl, "req", "-new", "-newkey", "ec", "-pkeyopt",
+                       "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", d + "/server.key",
+                       "-out", d + "/server.csr", "-subj", "/CN=127.0.0.1"}) == 0 &&
+           RunProgram({ssl, "x509", "-req", "-in", d + "/server.csr", "-CA", d + "/ca.pem",
+                       "-CAkey", d + "/ca.key", "-set_serial", "7", "-days", "2", "-out",
+                       d + "/server.pem", "-extfile", d + "/server.ext"}) == 0;
+}
+
+TEST_F(CliOnSimulator, SetDownloadsOverHttpsAndBurnsTheImage) {
+    const std::string certs = dir_ / "certs";
+    std::filesystem::create_directories(certs);
+    ASSERT_TRUE(MakeCertificates(certs));
+    dormane::test::ChildProcess server({DORMANE_TEST_PYTHON, DORMANE_TEST_SERVER_SCRIPT, "--root",
+                                        kFirmwareDir, "--cert", certs + "/server.pem", "--key",
+                                        certs + "/server.key"});
+    ASSERT_TRUE(server.Started());
+    const std::string port = server.ReadLine();
+    ASSERT_FALSE(port.empty());
+
+    const auto r =
+        RunWithEnv("set disable --firmware-base-url " + Quote("https://127.0.0.1:" + port) +
+                       " --ca-file " + Quote(certs + "/ca.pem"),
+                   "fw=0813");
+    ASSERT_EQ(r.exitCode, 0) << r.out << Stderr();
+    const auto image = Bytes(kNonStandby);
+    const auto eeprom = Bytes(eeprom_);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), eeprom.begin()));
+    // The downloaded file is the one that was burned.
+    EXPECT_EQ(Bytes(dir_ / "data/Temp/VanteqUpdate.bin"), image);
+
+    // Without the CA the server is not trusted: a download failure, nothing written.
+    const auto untrusted =
+        RunWithEnv("set enable --firmware-base-url " + Quote("https://127.0.0.1:" + port));
+    EXPECT_EQ(untrusted.exitCode, 4) << untrusted.out;
+    EXPECT_EQ(Bytes(eeprom_), eeprom);
+}
+
+TEST_F(CliOnSimulator, SetWithAMissingMirrorIsADownloadFailure) {
+    RunWithEnv("status", "fw=0803");
+    const auto before = Bytes(eeprom_);
+    const auto r =
+        RunWithEnv("set enable --firmware-base-url " + Quote("file://" + (dir_ / "nowhere")));
+    EXPECT_EQ(r.exitCode, 4) << r.out;
+    EXPECT_NE(r.out.find("code 5"), std::string::npos) << r.out;
+    EXPECT_EQ(Bytes(eeprom_), before);
+}
+
+TEST_F(CliOnSimulator, SetRefusesUnsupportedFirmware) {
+    const auto r =
+        RunWithEnv("set disable --firmware-base-url " + Quote("file://" + kFirmwareDir), "fw=0800");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("does not support"), std::string::npos) << r.out;
+}
+
+TEST_F(CliOnSimulator, BadScenarioIsAUsageErrorNamingTheKey) {
+    const auto r = RunWithEnv("status", "i2c-khz=fast");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(Stderr().find("i2c-khz"), std::string::npos) << Stderr();
+}
+
+} // namespace
