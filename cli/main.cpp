@@ -25,8 +25,9 @@ int main(int argc, char** argv) {
     AddBackendOptions(app, ctx);
 
     auto commands = RegisteredCommands();
-    std::sort(commands.begin(), commands.end(),
-              [](const RegisteredCommand& a, const RegisteredCommand& b) { return a.order < b.order; });
+    std::sort(
+        commands.begin(), commands.end(),
+        [](const RegisteredCommand& a, const RegisteredCommand& b) { return a.order < b.order; });
     for (const auto& command : commands)
         command.factory(app, ctx);
 
