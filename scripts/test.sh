@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 
 jobs=${DORMANE_JOBS:-2}
-presets=${DORMANE_PRESETS:-"default asan tsan"}
+presets=${DORMANE_PRESETS:-"default asan tsan fuzz"}
 for preset in $presets; do
   echo "=== $preset"
   cmake --preset "$preset" -DDORMANE_WERROR=ON >/dev/null
