@@ -112,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"OtherProductFoundByDiscovery",
                    "pid=00A1,fw=0803",
                    0,
-                   {{"attached", false}, {"pid", 0x00A1}, {"versionText", "v8.03"}}},
+                   {{"attached", true}, {"pid", 0x00A1}, {"versionText", "v8.03"}, {"fwVersion", "0803"}}},
         StatusCase{"Absent",
                    "absent",
                    16,
@@ -199,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST_F(CliOnSimulator, FlashWithAnUnplugEndsWithThree) {
-    const auto r = RunWithEnv("flash " + Quote(kNonStandby), "unplug-after=3000");
+    const auto r = RunWithEnv("flash " + Quote(kNonStandby), "unplug-after=10000");
     EXPECT_EQ(r.exitCode, 3) << r.out << Stderr();
 }
 
