@@ -95,6 +95,27 @@ std::vector<uint8_t> DefaultContent(const Scenario& s) {
     return content;
 }
 
+// The firmware version word of the image at the start of memory, read the way the engine
+// reads it (the extension block at the end of the last image region); nothing when there is
+// no image.
+std::optional<uint16_t> FirmwareWordOf(const std::vector<uint8_t>& memory) {
+    if (memory.size() < 61 || memory[0] != 'V' || memory[1] != 'X')
+        return std::nullopt;
+    uint32_t end = 0;
+    for (uint32_t offset = 12; offset < 60 && memory[offset] != 0x7F; offset += 4) {
+        const uint8_t b0 = memory[offset], b1 = memory[offset + 1], b2 = memory[offset + 2],
+                      b3 = memory[offset + 3];
+        if ((b0 & 0x80) && (b2 & 0xF0) == 0xB0) {
+            const uint32_t start = ((b0 & 0x7Fu) << 6) | (b1 >> 2);
+            const uint32_t size = ((b1 & 0x03u) << 12) | ((b2 & 0x0Fu) << 8) | b3;
+            end = start + size;
+        }
+    }
+    if (end < 13 || end > memory.size())
+        return std::nullopt;
+    return static_cast<uint16_t>((memory[end - 5] << 8) | memory[end - 4]);
+}
+
 } // namespace
 
 SimSpeaker::SimSpeaker(const Scenario& scenario, std::shared_ptr<Clock> clock)
@@ -128,6 +149,13 @@ std::shared_ptr<SimSpeaker> SimSpeaker::Create(const Scenario& scenario,
     auto speaker = std::make_shared<SimSpeaker>(scenario, std::move(clock));
     if (!scenario.eepromFile.empty() && !speaker->LoadFile(scenario.eepromFile, error))
         return nullptr;
+    // The speaker reports its firmware version as its USB release number: a kept EEPROM file
+    // that was burned with the other image must show that image's version, not fw=.
+    if (!scenario.rev && !scenario.eepromFile.empty()) {
+        std::lock_guard<std::mutex> guard(speaker->m_lock);
+        if (auto word = FirmwareWordOf(speaker->m_eeprom.Memory()))
+            speaker->m_wRev = *word;
+    }
     return speaker;
 }
 

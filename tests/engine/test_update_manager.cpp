@@ -519,3 +519,25 @@ TEST_F(SimEngineTest, NoBurnWithoutABackup) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(SimulatedSpeakerFile, ReportsTheVersionOfTheImageItHolds) {
+    // A second run of the main job keeps its EEPROM file: the release number the speaker
+    // shows must follow what was burned into it, not the scenario's first firmware.
+    testsupport::TempDir dir;
+    const std::string file =
+        testsupport::WriteImage(dir, "speaker.eeprom", imagebuilder::BuildSampleImage(0x0813));
+    sim::Scenario scenario;
+    std::string error;
+    ASSERT_TRUE(sim::ParseScenario("fw=0803,eeprom-file=" + file, scenario, error)) << error;
+    auto speaker = sim::SimSpeaker::Create(scenario, nullptr, error);
+    ASSERT_TRUE(speaker) << error;
+    EXPECT_EQ(speaker->BcdDevice(), 0x0813);
+
+    ASSERT_TRUE(sim::ParseScenario("fw=0803,rev=0800,eeprom-file=" + file, scenario, error));
+    EXPECT_EQ(sim::SimSpeaker::Create(scenario, nullptr, error)->BcdDevice(), 0x0800)
+        << "an explicit rev= still wins";
+}
+
+} // namespace
