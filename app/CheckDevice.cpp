@@ -1,0 +1,68 @@
+// The current-setting check: attach the speaker (discovery as fallback), read its firmware
+// version, and the rules that turn the result into the current auto-standby mode.
+#include "CDlgBase.h"
+
+#include "WindowMessages.h"
+
+#include "Discovery.h"
+#include "FWUpdateInterface.h"
+#include "Status.h"
+
+#include <cstdio>
+
+namespace status = dormane::status;
+
+unsigned CDlgBase::CheckDeviceThreadProc(CDlgBase* dialog) {
+    // Still attached when the check page is reached again from the mode page.
+    if (dialog->m_pUpdate && dialog->m_bAttached) {
+        dialog->m_pUpdate->DetachDevice();
+        dialog->m_bAttached = false;
+    }
+    const int result = dialog->CheckDevice();
+    PostMessage(dialog, WM_CHECK_DONE, result, 0);
+    return 0;
+}
+
+int CDlgBase::CheckDevice() {
+    if (!m_pUpdate)
+        return status::kFailure;
+    int result = m_pUpdate->AttachDevice(kVendorId, kDefaultProductId);
+    if (result != status::kSuccess && FindUsbSpeaker(m_wPid, m_strVersionText) == 1)
+        result = m_pUpdate->AttachDevice(kVendorId, m_wPid);
+    if (result == status::kSuccess) {
+        m_bAttached = true;
+        uint16_t word = 0;
+        result = m_pUpdate->GetFWVersion(&word);
+        if (result == status::kSuccess) {
+            char text[8];
+            std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(word));
+            m_strFwVersion = text;
+        }
+    }
+    // Visible only when standard output is redirected.
+    std::printf("%d", result);
+    std::fflush(stdout);
+    return result;
+}
+
+int CDlgBase::FindUsbSpeaker(uint16_t& pid, std::string& versionText) {
+    return dormane::FindUsbSpeaker(pid, versionText);
+}
+
+bool CDlgBase::ClassifyCurrentSetting(std::string text) {
+    const std::string fourth = text.size() > 3 ? text.substr(3, 1) : std::string();
+    m_bCurrentMode = fourth != "0";
+    return m_bCurrentMode;
+}
+
+bool CDlgBase::DecideCurrentMode() {
+    // The version text stays empty when the first attach succeeds (discovery does not run),
+    // so the firmware version word decides whenever it names one of the two builds.
+    if (m_strFwVersion == "0803")
+        m_bCurrentMode = false;
+    else if (m_strFwVersion == "0813")
+        m_bCurrentMode = true;
+    else
+        ClassifyCurrentSetting(m_strVersionText);
+    return m_bCurrentMode;
+}
