@@ -155,7 +155,7 @@ int BurnWithProgress(FWUpdateInterface& engine, const std::string& file, CliCont
     int progress = 0;
     for (;;) {
         state = engine.GteUpdateProgress(&progress);
-        if (progress != lastShown || state != st::kBurnRunning) {
+        if (progress != lastShown) {
             if (ctx.json)
                 std::printf(
                     "%s\n",
