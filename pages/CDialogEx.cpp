@@ -49,6 +49,13 @@ bool CDialogEx::Create() {
 int CDialogEx::DoModal() {
     if (!Create())
         return -1;
+    // Centred over the owner. Left to Qt, a window shown where no window manager reports
+    // frame sizes would be placed by guessed frame sizes instead.
+    if (isWindow() && parentWidget()) {
+        const QRect owner = parentWidget()->window()->frameGeometry();
+        move(owner.x() + (owner.width() - width()) / 2,
+             owner.y() + (owner.height() - height()) / 2);
+    }
     return dormane::ui::RunModal(*this);
 }
 

@@ -22,6 +22,21 @@ using dormane::ui::IDOK;
 
 namespace {
 
+// How much bluer than red a widget looks, over its pixels that are not white.
+int Blueness(QWidget* widget) {
+    const QImage image = widget->grab().toImage();
+    long long sum = 0, count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 240 && c.green() > 240 && c.blue() > 240)
+                continue;
+            sum += c.blue() - c.red();
+            ++count;
+        }
+    return count ? int(sum / count) : 0;
+}
+
 QString TextOf(const CDialogEx& dialog, int id) {
     const auto* text = dialog.DlgItem<CStaticText>(id);
     return text ? text->text() : QStringLiteral("<missing %1>").arg(id);
@@ -50,6 +65,7 @@ private slots:
     void warningTexts();
     void warningKeyboard();
     void warningUnknownCode();
+    void warningCentredOverOwner();
 };
 
 // --- font set ------------------------------------------------------------------------------
@@ -280,8 +296,17 @@ void TestPages::modeSelection() {
         QCOMPARE(page.OnCtlColor(IDC_ENABLE_LABEL)->font, &page.m_pStyle->m_fontOption);
         QCOMPARE(page.OnCtlColor(IDC_ENABLE_TEXT)->font, &page.m_pStyle->m_fontOptionText);
     }
-    // A click on an option selects it.
+    // The selected option shows its blue picture, the other one its grey copy.
     page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    for (bool enable : {true, false}) {
+        page.SetMode(enable);
+        CButtonST* blue = enable ? page.m_btnEnable : page.m_btnDisable;
+        CButtonST* grey = enable ? page.m_btnDisable : page.m_btnEnable;
+        QVERIFY2(Blueness(blue) > 60, qPrintable(QString::number(Blueness(blue))));
+        QVERIFY2(qAbs(Blueness(grey)) < 15, qPrintable(QString::number(Blueness(grey))));
+    }
+    // A click on an option selects it.
     QTest::mouseClick(page.m_btnEnable, Qt::LeftButton);
     QCOMPARE(page.GetMode(), true);
     QTest::mouseClick(page.m_btnDisable, Qt::LeftButton);
@@ -418,6 +443,23 @@ void TestPages::warningUnknownCode() {
     const int answer = warning.DoModal();
     dormane::ui::SetModalHook(previous);
     QCOMPARE(answer, IDCANCEL);
+}
+
+void TestPages::warningCentredOverOwner() {
+    QWidget owner(nullptr, Qt::FramelessWindowHint);
+    owner.setGeometry(100, 50, 1028, 561);
+    owner.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+    CPageWarning warning(101, &owner);
+    QRect placed;
+    const auto previous = dormane::ui::SetModalHook([&](QDialog& d) {
+        placed = d.frameGeometry();
+        static_cast<CPageWarning&>(d).m_btnBack->click();
+    });
+    warning.DoModal();
+    dormane::ui::SetModalHook(previous);
+    QCOMPARE(placed.size(), QSize(362, 247));
+    QCOMPARE(placed.topLeft(), QPoint(100 + (1028 - 362) / 2, 50 + (561 - 247) / 2));
 }
 
 QTEST_MAIN(TestPages)

@@ -10,6 +10,7 @@
 #include "Modal.h"
 #include "Options.h"
 #include "Pages.h"
+#include "Palette.h"
 
 #include "Download.h"
 #include "FWUpdateInterface.h"
@@ -166,6 +167,8 @@ private slots:
     void closeDuringBurn_data();
     void closeDuringBurn();
     void initFailure();
+    void frameLook();
+    void dragByOwnSurface();
 
 private:
     bool Start(const QString& scenario, const QString& base = {});
@@ -394,6 +397,12 @@ void TestWizard::walk() {
     Click(m_wizard->m_btnNext); // Finish
     QVERIFY(m_wizard->Ended());
     QVERIFY(!m_wizard->isVisible());
+
+    // The next run, on the same EEPROM file, finds the setting this one wrote.
+    m_wizard.reset();
+    QVERIFY(Start(scenario));
+    ToModePage();
+    QCOMPARE(m_wizard->m_pPageStep2->GetMode(), written);
 }
 
 void TestWizard::progressRises() {
@@ -751,6 +760,48 @@ void TestWizard::initFailure() {
     QCOMPARE(m_shown.size(), 1);
     QCOMPARE(m_shown[0].title, QStringLiteral("Initialization failed."));
     QVERIFY2(m_shown[0].backdrop, "the start page stands behind the message");
+}
+
+void TestWizard::frameLook() {
+    QVERIFY(Start(QStringLiteral("fw=0803")));
+    const QImage image = m_wizard->grab().toImage();
+    const int f = m_wizard->FrameWidth();
+    QCOMPARE(f, 1);
+    QCOMPARE(image.size(), QSize(1026 + 2, 559 + 2) * image.devicePixelRatio());
+    QCOMPARE(image.pixelColor(0, 0), dormane::palette::WindowFrame());
+    QCOMPARE(image.pixelColor(image.width() - 1, image.height() - 1),
+             dormane::palette::WindowFrame());
+    // White window and pages, light grey bottom bar.
+    const QRect bar = m_wizard->ItemRect(IDC_BOTTOM_BAR);
+    QCOMPARE(image.pixelColor(f + 5, f + bar.y() + 5), dormane::palette::BarGrey());
+    QCOMPARE(image.pixelColor(f + 5, f + 5), dormane::palette::PageWhite());
+    QCOMPARE(image.pixelColor(f + 5, f + 200), dormane::palette::PageWhite());
+    // The title text is drawn in black.
+    const QRect title = m_wizard->ItemRect(IDC_TITLE);
+    bool black = false;
+    for (int x = title.left(); x <= title.right() && !black; ++x)
+        for (int y = title.top(); y <= title.bottom() && !black; ++y)
+            black = image.pixelColor(f + x, f + y) == QColor(0, 0, 0);
+    QVERIFY(black);
+}
+
+void TestWizard::dragByOwnSurface() {
+    QVERIFY(Start(QStringLiteral("fw=0803")));
+    const QPoint start = m_wizard->pos();
+    // A press on the title strip moves the window with the mouse.
+    const QPoint grip = m_wizard->ItemRect(IDC_TITLE_STRIP).center() + QPoint(1, 1);
+    QTest::mousePress(m_wizard.get(), Qt::LeftButton, {}, grip);
+    QTest::mouseMove(m_wizard.get(), grip + QPoint(40, 30));
+    QTest::mouseRelease(m_wizard.get(), Qt::LeftButton, {}, grip + QPoint(40, 30));
+    QTRY_COMPARE(m_wizard->pos(), start + QPoint(40, 30));
+    // A press on a page does not.
+    CDialogEx* page = m_wizard->Page(CDlgBase::PAGE_START);
+    const QPoint inside(20, 20);
+    QTest::mousePress(page, Qt::LeftButton, {}, inside);
+    QTest::mouseMove(page, inside + QPoint(40, 30));
+    QTest::mouseRelease(page, Qt::LeftButton, {}, inside + QPoint(40, 30));
+    QTest::qWait(20);
+    QCOMPARE(m_wizard->pos(), start + QPoint(40, 30));
 }
 
 QTEST_MAIN(TestWizard)
