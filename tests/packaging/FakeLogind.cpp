@@ -58,6 +58,11 @@ PrivateBus::PrivateBus() : m_folder(MakeFolder()) {
     m_pid = fork();
     if (m_pid == 0) {
         dup2(pipeFds[1], 1);
+        // Its complaints (it cannot raise its descriptor limit without privileges) stay in
+        // the folder instead of the test's output.
+        const int log = open((m_folder + "/daemon.log").c_str(), O_WRONLY | O_CREAT, 0600);
+        if (log >= 0)
+            dup2(log, 2);
         const std::string configArg = "--config-file=" + configPath;
         execlp("dbus-daemon", "dbus-daemon", configArg.c_str(), "--nofork", "--nopidfile",
                "--print-address=1", static_cast<char*>(nullptr));
