@@ -18,6 +18,8 @@
 #include <QMouseEvent>
 #include <QWindow>
 
+#include <chrono>
+
 using namespace dormane::res;
 namespace palette = dormane::palette;
 namespace status = dormane::status;
@@ -54,9 +56,14 @@ CDlgBase::CDlgBase(QWidget* parent) : CDialogEx(IDD_MAIN, parent) {
 }
 
 CDlgBase::~CDlgBase() {
-    // A worker still running uses this window to the last: let it end first.
+    // A worker still running uses this window to the last: let it end first. A download
+    // that has not begun listening for the cancel yet is cancelled again until it ends.
     if (m_checkThread.joinable())
         m_checkThread.join();
+    while (m_downloadThread.joinable() && !m_bDownloadThreadDone.load()) {
+        dormane::CancelDownloads();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     if (m_downloadThread.joinable())
         m_downloadThread.join();
     delete m_pPageStart;
@@ -509,6 +516,7 @@ void CDlgBase::StartDownloadThread() {
     if (m_downloadThread.joinable())
         m_downloadThread.join();
     m_bDownloadRunning = true;
+    m_bDownloadThreadDone = false;
     m_downloadThread = std::thread(DownloadThreadProc, this);
 }
 
@@ -517,6 +525,7 @@ unsigned CDlgBase::DownloadThreadProc(CDlgBase* dialog) {
         dormane::FirmwareUrl(dialog->m_bChosenMode, dormane::GetDownloadOptions().baseUrl);
     const int result = dormane::DownloadFile(url);
     PostMessage(dialog, WM_DOWNLOAD_DONE, result, 0);
+    dialog->m_bDownloadThreadDone = true;
     return 0;
 }
 

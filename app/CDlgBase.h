@@ -5,6 +5,7 @@
 
 #include <QPoint>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -144,8 +145,9 @@ private:
 
     std::thread m_checkThread;
     std::thread m_downloadThread;
-    bool m_bCheckRunning = false;    // from its start until its message arrived
-    bool m_bDownloadRunning = false; // likewise
+    bool m_bCheckRunning = false;                  // from its start until its message arrived
+    bool m_bDownloadRunning = false;               // likewise
+    std::atomic<bool> m_bDownloadThreadDone{true}; // set by the download thread at its end
     bool m_bClosePending = false;
     bool m_bEnded = false;
     bool m_bDragging = false;

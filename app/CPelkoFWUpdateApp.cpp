@@ -2,10 +2,12 @@
 
 #include "CDlgBase.h"
 #include "Modal.h"
+#include "Resources.h"
 
 CPelkoFWUpdateApp::CPelkoFWUpdateApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(dormane::ui::AppName());
     setApplicationVersion(DORMANE_VERSION);
+    setWindowIcon(::res::AppIcon());
 }
 
 int RunWizard() {

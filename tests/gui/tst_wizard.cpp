@@ -164,6 +164,7 @@ private slots:
     void closeOnQuietPages();
     void closeDuringCheck();
     void closeDuringDownload();
+    void destroyDuringDownload();
     void closeDuringBurn_data();
     void closeDuringBurn();
     void initFailure();
@@ -692,6 +693,20 @@ void TestWizard::closeDuringDownload() {
     QVERIFY(m_shown.isEmpty());
     int percent = 0;
     QCOMPARE(m_wizard->Engine()->GteUpdateProgress(&percent), status::kBurnIdle);
+}
+
+void TestWizard::destroyDuringDownload() {
+    // Even without a close first, the window outlives its download thread: the destructor
+    // cancels the download and waits for the thread.
+    SilentServer server;
+    QVERIFY(server.Port() > 0);
+    QVERIFY(
+        Start(QStringLiteral("fw=0803"), QStringLiteral("http://127.0.0.1:%1").arg(server.Port())));
+    ToModePage();
+    Click(m_wizard->m_btnNext);
+    CheckFrame(CDlgBase::PAGE_STEP3);
+    m_wizard.reset();
+    QVERIFY(m_shown.isEmpty());
 }
 
 void TestWizard::closeDuringBurn_data() {
