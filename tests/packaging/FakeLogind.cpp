@@ -144,11 +144,14 @@ int FakeLogind::OnMessage(sd_bus_message* m, void* userdata, sd_bus_error* error
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return sd_bus_error_set_errno(error, errno);
+    // Kept before the reply goes out: the caller may ask HeldLocks() as soon as it has it.
+    {
+        std::lock_guard<std::mutex> lock(self->m_mutex);
+        self->m_readEnds.push_back(fds[0]);
+    }
     // The reply carries a copy of the write end; ours is closed at once.
     const int r = sd_bus_reply_method_return(m, "h", fds[1]);
     close(fds[1]);
-    std::lock_guard<std::mutex> lock(self->m_mutex);
-    self->m_readEnds.push_back(fds[0]);
     return r < 0 ? r : 1;
 }
 
