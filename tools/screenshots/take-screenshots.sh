@@ -149,6 +149,7 @@ shot 07-close-during-burn
 xdotool key Return
 sleep 20
 shot 07b-burn-went-on
+close_button
 stop
 
 start --simulate="fw=0803,$(fast)" --firmware-base-url "$base"
