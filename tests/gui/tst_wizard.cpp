@@ -389,6 +389,9 @@ void TestWizard::walk() {
     QCOMPARE(m_wizard->m_pPageFinish->m_stHeading->text(), result);
     QVERIFY(m_shown.isEmpty());
 
+    // The image came through the hidden temp file under the local application-data folder.
+    const QString temp = m_home->filePath(QStringLiteral("XDG_DATA_HOME/Temp/VanteqUpdate.bin"));
+    QCOMPARE(ReadAll(temp), expected);
     // The speaker holds the image written, and so does its file for the next run.
     const std::vector<uint8_t> eeprom = m_speaker->Eeprom();
     QVERIFY(eeprom.size() >= size_t(expected.size()));
