@@ -97,6 +97,28 @@ AttachResult AttachSpeaker(FWUpdateInterface& engine, uint16_t pid, bool withDis
     return result;
 }
 
+bool StartSession(CliContext& ctx, const std::string& pidText, bool withDiscovery,
+                  bool requireAttached, std::unique_ptr<FWUpdateInterface>& engine,
+                  AttachResult& attach) {
+    uint64_t pid = kSpeakerDefaultPid;
+    if (!pidText.empty() && (!ParseUnsigned(pidText, pid) || pid > 0xFFFF)) {
+        std::fprintf(stderr, "dormane-cli: --pid takes a product ID such as 0x0082\n");
+        ctx.exitCode = kExitUsage;
+        return false;
+    }
+    if (int r = OpenEngine(ctx, engine); r != 0) {
+        ctx.exitCode = r;
+        return false;
+    }
+    attach = AttachSpeaker(*engine, static_cast<uint16_t>(pid), withDiscovery);
+    if (requireAttached && attach.status != dormane::status::kSuccess) {
+        std::fprintf(stderr, "dormane-cli: %s\n", ExplainAttachFailure(attach).c_str());
+        ctx.exitCode = attach.status;
+        return false;
+    }
+    return true;
+}
+
 std::string ExplainAttachFailure(const AttachResult& result) {
     char ids[64];
     std::snprintf(ids, sizeof ids, "%04X:%04X", kSpeakerVid, result.pid);

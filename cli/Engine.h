@@ -28,6 +28,14 @@ struct AttachResult {
 // when that fails and discovery is allowed, with the product ID that discovery finds.
 AttachResult AttachSpeaker(FWUpdateInterface& engine, uint16_t pid, bool withDiscovery);
 
+// What every speaker command does first: parses --pid (empty: 0x0082), opens the engine and
+// attaches the speaker. Returns false with ctx.exitCode set when the command cannot go on:
+// a bad --pid, an engine that did not start, or (with requireAttached) no speaker attached,
+// which is explained on standard error.
+bool StartSession(CliContext& ctx, const std::string& pidText, bool withDiscovery,
+                  bool requireAttached, std::unique_ptr<FWUpdateInterface>& engine,
+                  AttachResult& attach);
+
 // A sentence telling the user why no speaker could be attached.
 std::string ExplainAttachFailure(const AttachResult& result);
 

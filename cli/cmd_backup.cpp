@@ -20,23 +20,10 @@ struct BackupOptions {
 
 void RunBackup(const BackupOptions& options, CliContext& ctx) {
     namespace st = dormane::status;
-    uint64_t pid = kSpeakerDefaultPid;
-    if (!options.pid.empty() && (!ParseUnsigned(options.pid, pid) || pid > 0xFFFF)) {
-        std::fprintf(stderr, "dormane-cli: --pid takes a product ID such as 0x0082\n");
-        ctx.exitCode = kExitUsage;
-        return;
-    }
     std::unique_ptr<FWUpdateInterface> engine;
-    if (int r = OpenEngine(ctx, engine); r != 0) {
-        ctx.exitCode = r;
+    AttachResult attach;
+    if (!StartSession(ctx, options.pid, false, true, engine, attach))
         return;
-    }
-    const AttachResult attach = AttachSpeaker(*engine, static_cast<uint16_t>(pid), false);
-    if (attach.status != st::kSuccess) {
-        std::fprintf(stderr, "dormane-cli: %s\n", ExplainAttachFailure(attach).c_str());
-        ctx.exitCode = attach.status;
-        return;
-    }
     UpdateManager* core = engine->Core();
     std::unique_ptr<uint8_t[]> whole;
     const uint8_t* data = nullptr;

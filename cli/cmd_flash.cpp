@@ -13,23 +13,10 @@ struct FlashOptions {
 };
 
 void RunFlash(const FlashOptions& options, CliContext& ctx) {
-    uint64_t pid = kSpeakerDefaultPid;
-    if (!options.pid.empty() && (!ParseUnsigned(options.pid, pid) || pid > 0xFFFF)) {
-        std::fprintf(stderr, "dormane-cli: --pid takes a product ID such as 0x0082\n");
-        ctx.exitCode = kExitUsage;
-        return;
-    }
     std::unique_ptr<FWUpdateInterface> engine;
-    if (int r = OpenEngine(ctx, engine); r != 0) {
-        ctx.exitCode = r;
+    AttachResult attach;
+    if (!StartSession(ctx, options.pid, false, true, engine, attach))
         return;
-    }
-    const AttachResult attach = AttachSpeaker(*engine, static_cast<uint16_t>(pid), false);
-    if (attach.status != dormane::status::kSuccess) {
-        std::fprintf(stderr, "dormane-cli: %s\n", ExplainAttachFailure(attach).c_str());
-        ctx.exitCode = attach.status;
-        return;
-    }
     ctx.exitCode = BurnWithProgress(*engine, options.file, ctx);
 }
 

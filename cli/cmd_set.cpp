@@ -31,18 +31,10 @@ void Say(const CliContext& ctx, const char* event, const std::string& text) {
 void RunSet(const SetOptions& options, CliContext& ctx) {
     namespace st = dormane::status;
     const bool enable = options.mode == "enable";
-    uint64_t pid = kSpeakerDefaultPid;
-    if (!options.pid.empty() && (!ParseUnsigned(options.pid, pid) || pid > 0xFFFF)) {
-        std::fprintf(stderr, "dormane-cli: --pid takes a product ID such as 0x0082\n");
-        ctx.exitCode = kExitUsage;
-        return;
-    }
     std::unique_ptr<FWUpdateInterface> engine;
-    if (int r = OpenEngine(ctx, engine); r != 0) {
-        ctx.exitCode = r;
+    AttachResult attach;
+    if (!StartSession(ctx, options.pid, true, false, engine, attach))
         return;
-    }
-    const AttachResult attach = AttachSpeaker(*engine, static_cast<uint16_t>(pid), true);
     uint16_t version = 0;
     const int versionStatus =
         attach.status == st::kSuccess ? engine->GetFWVersion(&version) : attach.status;

@@ -15,18 +15,10 @@ struct StatusOptions {
 };
 
 void RunStatus(const StatusOptions& options, CliContext& ctx) {
-    uint64_t pid = kSpeakerDefaultPid;
-    if (!options.pid.empty() && (!ParseUnsigned(options.pid, pid) || pid > 0xFFFF)) {
-        std::fprintf(stderr, "dormane-cli: --pid takes a product ID such as 0x0082\n");
-        ctx.exitCode = kExitUsage;
-        return;
-    }
     std::unique_ptr<FWUpdateInterface> engine;
-    if (int r = OpenEngine(ctx, engine); r != 0) {
-        ctx.exitCode = r;
+    AttachResult attach;
+    if (!StartSession(ctx, options.pid, true, false, engine, attach))
         return;
-    }
-    const AttachResult attach = AttachSpeaker(*engine, static_cast<uint16_t>(pid), true);
     const bool attached = attach.status == dormane::status::kSuccess;
     uint16_t version = 0;
     int status = attach.status;

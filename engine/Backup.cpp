@@ -1,5 +1,6 @@
 #include "Backup.h"
 
+#include "Settings.h"
 #include "Status.h"
 
 #include <pwd.h>
@@ -15,35 +16,10 @@
 
 namespace dormane::backup {
 
-namespace {
-
-std::string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
-        return pw->pw_dir;
-    return "/";
-}
-
-// mkdir -p with private folders; true when the whole path exists as folders.
-bool MakeFolders(const std::string& path) {
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i != path.size() && path[i] != '/')
-            continue;
-        const std::string part = path.substr(0, i);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-} // namespace
-
 std::string StateHome() {
     if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/')
         return xdg;
-    return HomeFolder() + "/.local/state";
+    return settings::HomeFolder() + "/.local/state";
 }
 
 std::string BackupFolder() {
@@ -94,7 +70,7 @@ int WriteBackupFile(const uint8_t* data, uint32_t size, uint16_t vid, uint16_t p
         return status::kFailure;
     }
     const std::string folder = BackupFolder();
-    if (!MakeFolders(folder)) {
+    if (!settings::MakePrivateFolders(folder)) {
         pathOrReason = "cannot create the folder " + folder + ": " + std::strerror(errno);
         return status::kFailure;
     }

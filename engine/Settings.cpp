@@ -13,14 +13,6 @@ namespace dormane::settings {
 
 namespace {
 
-std::string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
-        return pw->pw_dir;
-    return "/";
-}
-
 std::string Trim(const std::string& s) {
     const char* blanks = " \t\r\n";
     auto first = s.find_first_not_of(blanks);
@@ -30,13 +22,27 @@ std::string Trim(const std::string& s) {
     return s.substr(first, last - first + 1);
 }
 
-bool MakeFolder(const std::string& path) {
-    if (mkdir(path.c_str(), 0700) == 0 || errno == EEXIST)
-        return true;
-    return false;
+} // namespace
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return home;
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
+        return pw->pw_dir;
+    return "/";
 }
 
-} // namespace
+bool MakePrivateFolders(const std::string& path) {
+    for (size_t i = 1; i <= path.size(); ++i) {
+        if (i != path.size() && path[i] != '/')
+            continue;
+        const std::string part = path.substr(0, i);
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 std::string ConfigHome() {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
@@ -65,17 +71,7 @@ std::string LogFilePath() {
 }
 
 bool EnsureSettingsFile() {
-    const std::string home = ConfigHome();
-    // The config home itself may be missing on a fresh account.
-    std::string partial;
-    for (size_t i = 1; i <= home.size(); ++i) {
-        if (i == home.size() || home[i] == '/') {
-            partial = home.substr(0, i);
-            if (!MakeFolder(partial))
-                return false;
-        }
-    }
-    if (!MakeFolder(home + "/Voxtrel"))
+    if (!MakePrivateFolders(ConfigHome() + "/Voxtrel"))
         return false;
     int fd = open(SettingsFilePath().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)

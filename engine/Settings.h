@@ -8,10 +8,15 @@
 // section [General], integer values EnableLog and LogType.
 namespace dormane::settings {
 
+std::string HomeFolder();       // $HOME, else the account's home, else "/"
 std::string ConfigHome();       // $XDG_CONFIG_HOME, else $HOME/.config
 std::string SettingsFilePath(); // the file above
 std::string SystemTempFolder(); // $TMPDIR, else /tmp (no trailing slash)
 std::string LogFilePath();      // VXFWUpdate.log in the system temp folder
+
+// Creates path and every missing folder above it, new ones private (0700). True when path
+// is a folder afterwards.
+bool MakePrivateFolders(const std::string& path);
 
 // Creates the folder and an empty file when missing, as the settings key is created.
 // Returns false when that was not possible (the defaults then stand).

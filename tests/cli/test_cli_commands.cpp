@@ -52,17 +52,7 @@ protected:
                (extra.empty() ? "" : "," + extra);
     }
     testsupport::CliResult RunWithEnv(const std::string& args, const std::string& extra = "") {
-        const std::string command = "env " + Env() + Quote(DORMANE_CLI_PATH) + " " + Sim(extra) +
-                                    " " + args + " 2>" + Quote(dir_ / "stderr");
-        testsupport::CliResult r;
-        FILE* pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            r.out.append(buffer, n);
-        const int status = pclose(pipe);
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return r;
+        return RunCli(Sim(extra) + " " + args + " 2>" + Quote(dir_ / "stderr"), Env());
     }
     std::string Stderr() const { return testsupport::ReadText(dir_ / "stderr"); }
 
@@ -109,10 +99,11 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"Disabled", "fw=0803", 0, {{"fwVersion", "0803"}, {"autoStandby", "disabled"}}},
         StatusCase{
             "Unsupported", "fw=0800", 0, {{"fwVersion", "0800"}, {"autoStandby", "unsupported"}}},
-        StatusCase{"OtherProductFoundByDiscovery",
-                   "pid=00A1,fw=0803",
-                   0,
-                   {{"attached", true}, {"pid", 0x00A1}, {"versionText", "v8.03"}, {"fwVersion", "0803"}}},
+        StatusCase{
+            "OtherProductFoundByDiscovery",
+            "pid=00A1,fw=0803",
+            0,
+            {{"attached", true}, {"pid", 0x00A1}, {"versionText", "v8.03"}, {"fwVersion", "0803"}}},
         StatusCase{"Absent",
                    "absent",
                    16,

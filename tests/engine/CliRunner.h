@@ -12,11 +12,13 @@ struct CliResult {
     std::string out;
 };
 
-// Runs dormane-cli with the given arguments (already shell-quoted) and collects its standard
-// output; standard error goes to the test's own.
-inline CliResult RunCli(const std::string& args) {
+// Runs dormane-cli with the given arguments (already shell-quoted), after the given
+// environment assignments, and collects its standard output; standard error goes to the
+// test's own unless args redirect it.
+inline CliResult RunCli(const std::string& args, const std::string& environment = "") {
     CliResult result;
-    const std::string command = std::string("'") + DORMANE_CLI_PATH + "' " + args;
+    const std::string command = (environment.empty() ? "" : "env " + environment + " ") + "'" +
+                                DORMANE_CLI_PATH + "' " + args;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         return result;
