@@ -45,6 +45,12 @@ constexpr double kWriteWaitSeconds = static_cast<double>(0.01f);
 // not slowed down, and give up on the attempt after a bound far above any real transfer.
 constexpr auto kReadPollSleep = std::chrono::microseconds(500);
 constexpr auto kReadPollBound = std::chrono::milliseconds(20);
+// While the EEPROM runs its internal write cycle (up to 10 ms in the 24C series) it does not
+// acknowledge its address. A fast host spends the four attempts well inside that time, so a
+// transfer that met a NACK goes on trying, a short sleep apart, until the longest write
+// cycle has passed since its first NACK; only a chip that stays silent fails it.
+constexpr auto kWriteCycleBound = std::chrono::milliseconds(10);
+constexpr auto kNackRetrySleep = std::chrono::microseconds(500);
 
 constexpr uint32_t kTwoByteAddressSize = 4096;
 
@@ -191,9 +197,37 @@ void WaitWriteStep() {
     }
 }
 
+// Decides whether a transfer gets another attempt: the designed four, then more only while
+// a NACK may still be the write cycle of the transfer before.
+class Attempts {
+public:
+    Attempts() : m_clock(dormane::CurrentClock()) {}
+
+    bool Another() {
+        if (m_nMade < kAttempts) {
+            ++m_nMade;
+            return true;
+        }
+        if (!m_firstNack || m_clock->Now() - *m_firstNack >= kWriteCycleBound)
+            return false;
+        m_clock->SleepFor(kNackRetrySleep);
+        ++m_nMade;
+        return true;
+    }
+    void Nack() {
+        if (!m_firstNack)
+            m_firstNack = m_clock->Now();
+    }
+
+private:
+    std::shared_ptr<dormane::Clock> m_clock;
+    int m_nMade = 0;
+    std::optional<dormane::Clock::Duration> m_firstNack;
+};
+
 int WriteTransfer(uint8_t* block, uint32_t position) {
     UsbDevice* device = State().device.get();
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    for (Attempts attempts; attempts.Another();) {
         Count(Stats().i2cBlocks);
         if (!LoadBlock(block)) {
             Trace(true, block, position, Outcome::Fail);
@@ -209,6 +243,7 @@ int WriteTransfer(uint8_t* block, uint32_t position) {
             if (status & kStatusNack) {
                 Count(Stats().nacks);
                 Diagnostic("NACK!!");
+                attempts.Nack();
                 outcome = Outcome::Nack;
                 break;
             }
@@ -262,7 +297,7 @@ int EepromWrite(uint32_t position, const uint8_t* buffer, uint32_t count) {
 bool ReadChunk(const uint8_t* block, uint32_t position, uint8_t* out, uint32_t n) {
     UsbDevice* device = State().device.get();
     std::shared_ptr<dormane::Clock> clock = dormane::CurrentClock();
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    for (Attempts attempts; attempts.Another();) {
         Count(Stats().i2cBlocks);
         if (!LoadBlock(block)) {
             Trace(false, block, position, Outcome::Fail);
@@ -277,6 +312,7 @@ bool ReadChunk(const uint8_t* block, uint32_t position, uint8_t* out, uint32_t n
             }
             if (status & kStatusNack) {
                 Count(Stats().nacks);
+                attempts.Nack();
                 Trace(false, block, position, Outcome::Nack);
                 break;
             }

@@ -1,7 +1,8 @@
 // Faults the soak and the burn benchmark found below the update manager, each shown in a few
-// transfers on the simulated speaker. They fail until the transport and the size detection
-// are mended, so they are skipped unless DORMANE_RUN_KNOWN_FAULTS is set; the fix removes the
-// skip.
+// transfers on the simulated speaker. The EEPROM's write cycle is waited out by the
+// transport; the 2 KB chip's misaddressing is a limit of the size detection that stays
+// (the speaker carries a 64 KB EEPROM), so its test runs only when DORMANE_RUN_KNOWN_FAULTS
+// is set.
 #include "SoakFixture.h"
 
 #include "FWUpdateInterface.h"
@@ -73,13 +74,10 @@ Scenario ScenarioOf(const Profile& p) {
 // EEPROM in its write cycle, which does not acknowledge its address; the four attempts come
 // one status poll and one block load (4 latencies) apart and are all spent before tWR ends.
 // Every burn goes byte by byte up to a 16-byte boundary at each of its 101 steps, so at
-// these profiles every burn fails.
+// these profiles every burn would fail if the transfer gave up after them.
 class WriteCycle : public KnownFault, public ::testing::WithParamInterface<Profile> {};
 
 TEST_P(WriteCycle, TheNextWriteWaitsForIt) {
-    if (!RunKnownFaults())
-        GTEST_SKIP() << "known fault: a NACK of the EEPROM's write cycle is retried without "
-                        "waiting; set DORMANE_RUN_KNOWN_FAULTS=1 to run";
     const auto speaker = Install(ScenarioOf(GetParam()));
     ASSERT_TRUE(speaker);
     ASSERT_EQ(rmInitialize(), 1);
@@ -99,13 +97,10 @@ INSTANTIATE_TEST_SUITE_P(Profiles, WriteCycle,
                          [](const auto& info) { return info.param.name; });
 
 // The read-back (and the attach's reads) right after a short write meet the same write
-// cycle: the read's four attempts are spent the same way, and the read fails.
+// cycle: the read's four attempts are spent the same way.
 class ReadAfterWrite : public KnownFault, public ::testing::WithParamInterface<Profile> {};
 
 TEST_P(ReadAfterWrite, WaitsForTheWriteCycle) {
-    if (!RunKnownFaults())
-        GTEST_SKIP() << "known fault: a NACK of the EEPROM's write cycle is retried without "
-                        "waiting; set DORMANE_RUN_KNOWN_FAULTS=1 to run";
     const auto speaker = Install(ScenarioOf(GetParam()));
     ASSERT_TRUE(speaker);
     ASSERT_EQ(rmInitialize(), 1);
@@ -129,7 +124,8 @@ INSTANTIATE_TEST_SUITE_P(Profiles, ReadAfterWrite,
 // is then written at 0x400 behind a 0x00, the search matches at 64 KB (position 0x10000 has
 // the same position bytes as 0) and the bytes are "restored" at 0x400 again: the attach
 // changes the EEPROM and reports a 64 KB chip, and a burn then writes all over 0x400 to
-// 0x7FF.
+// 0x7FF. Telling a one-address-byte chip apart needs a different detection; until then the
+// attach of such a chip is not safe.
 TEST_F(KnownFault, AttachLeavesA2KbEepromAsItWas) {
     if (!RunKnownFaults())
         GTEST_SKIP() << "known fault: the size detection writes into a 2 KB EEPROM; set "
