@@ -114,8 +114,11 @@ void PrintRow(const Row& r) {
                 static_cast<unsigned long long>(r.measured.write.controlTransfers),
                 static_cast<unsigned long long>(r.measured.write.nacks),
                 static_cast<unsigned long long>(r.measured.write.writeWaits),
-                r.DesignFails() ? "-" : r.CountsAsDesigned() ? "yes" : "NO", Ms(r.measured.readTime), Ms(r.readBound),
-                r.ReadToBound(), static_cast<unsigned long long>(r.designRead.skippedChunks),
+                r.DesignFails()        ? "-"
+                : r.CountsAsDesigned() ? "yes"
+                                       : "NO",
+                Ms(r.measured.readTime), Ms(r.readBound), r.ReadToBound(),
+                static_cast<unsigned long long>(r.designRead.skippedChunks),
                 r.Verified() ? "verified" : "FAILED");
     std::fflush(stdout);
 }
