@@ -131,19 +131,8 @@ void CDlgBase::InitButtons() {
     m_btnClose->SetTransparent();
     m_btnClose->SetBorder(false, true);
     m_btnClose->SetHoverCursor(IDR_HAND_CURSOR, true);
-    SetupNavButton(*m_btnNext);
-    SetupNavButton(*m_btnBack);
-}
-
-void CDlgBase::SetupNavButton(CButtonST& button) {
-    button.SetButtonColor(CLR_BK_HOT, palette::AccentBlue(), true);
-    button.SetButtonColor(CLR_BK_NORMAL, palette::ButtonGrey(), true);
-    button.SetButtonColor(CLR_BK_FOCUS, palette::ButtonGrey(), true);
-    button.SetButtonColor(CLR_FG_HOT, palette::PageWhite(), true);
-    button.SetButtonColor(CLR_FG_NORMAL, palette::PageWhite(), true);
-    button.SetButtonColor(CLR_FG_FOCUS, palette::PageWhite(), true);
-    button.setFont(m_pStyle->m_fontButton);
-    button.SetHoverCursor(IDR_HAND_CURSOR, true);
+    StyleGreyButton(*m_btnNext, m_pStyle->m_fontButton);
+    StyleGreyButton(*m_btnBack, m_pStyle->m_fontButton);
 }
 
 std::optional<CDialogEx::CtlColor> CDlgBase::OnCtlColor(int id) const {
@@ -402,9 +391,9 @@ void CDlgBase::EndWizard() {
 // --- messages and the progress timer -------------------------------------------------------
 
 bool CDlgBase::event(QEvent* e) {
+    CWindowMessage::Receive(e);
     if (e->type() == CWindowMessage::Type()) {
         const auto* m = static_cast<CWindowMessage*>(e);
-        m->Receive();
         WindowProc(m->Message(), m->WParam(), m->LParam());
         return true;
     }

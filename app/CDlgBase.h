@@ -135,7 +135,6 @@ protected:
 private:
     void DoDataExchange();
     void InitButtons();
-    void SetupNavButton(CButtonST& button);
     void StartCheckThread();
     void StartDownloadThread();
     void DetachSpeaker();

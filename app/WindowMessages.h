@@ -2,7 +2,6 @@
 
 #include <QEvent>
 
-#include <atomic>
 #include <cstdint>
 
 class QObject;
@@ -24,11 +23,13 @@ public:
 
     static QEvent::Type Type();
 
-    // What the poster wrote before PostMessage is visible to the window thread once it has
-    // called Receive. Qt's queue already orders the two, but with a lock that thread checkers
-    // cannot see; this release/acquire pair states the same order where they can.
-    void Publish() { m_bPublished.store(true, std::memory_order_release); }
-    void Receive() const { (void)m_bPublished.load(std::memory_order_acquire); }
+    // What the poster wrote before PostMessage, the event itself included, is visible to
+    // the window thread once it has called Receive on the event. Qt's queue already orders
+    // the two, with a lock that the thread checker cannot see; in a checked build these
+    // calls state the same order where it can. Receive takes any event: it is called before
+    // the event's type is read.
+    void Publish();
+    static void Receive(const QEvent* event);
 
     unsigned Message() const { return m_nMessage; }
     intptr_t WParam() const { return m_wParam; }
@@ -38,7 +39,6 @@ private:
     unsigned m_nMessage;
     intptr_t m_wParam;
     intptr_t m_lParam;
-    std::atomic<bool> m_bPublished{false};
 };
 
 // Queues a message for the window; callable from any thread. The window must outlive the

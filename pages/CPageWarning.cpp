@@ -66,8 +66,8 @@ bool CPageWarning::OnInitDialog() {
 
     SetBackgroundColor(palette::PageWhite(), true);
     SetFrame(FrameWidth(), palette::FrameBlue());
-    StyleButton(*m_btnRetry);
-    StyleButton(*m_btnBack);
+    StyleGreyButton(*m_btnRetry, m_pStyle->m_fontButton);
+    StyleGreyButton(*m_btnBack, m_pStyle->m_fontButton);
     if (const WarningText* w = Find(m_nCode)) {
         m_strTitle = QString::fromUtf8(w->title);
         m_strMessage = QString::fromUtf8(w->message);
@@ -82,17 +82,6 @@ bool CPageWarning::OnInitDialog() {
     m_btnRetry->setDefault(true);
     m_btnRetry->setFocus();
     return true;
-}
-
-void CPageWarning::StyleButton(CButtonST& button) {
-    button.SetButtonColor(CLR_BK_NORMAL, palette::ButtonGrey(), true);
-    button.SetButtonColor(CLR_BK_HOT, palette::AccentBlue(), true);
-    button.SetButtonColor(CLR_BK_FOCUS, palette::ButtonGrey(), true);
-    button.SetButtonColor(CLR_FG_HOT, palette::PageWhite(), true);
-    button.SetButtonColor(CLR_FG_NORMAL, palette::PageWhite(), true);
-    button.SetButtonColor(CLR_FG_FOCUS, palette::PageWhite(), true);
-    button.setFont(m_pStyle->m_fontButton);
-    button.SetHoverCursor(IDR_HAND_CURSOR, true);
 }
 
 void CPageWarning::OnBnClickedBack() {

@@ -39,7 +39,6 @@ public slots:
 
 protected:
     bool OnInitDialog() override;
-    void StyleButton(CButtonST& button);
     void OnBnClickedBack();
     void OnBnClickedRetry();
 };

@@ -5,6 +5,7 @@
 // cases skip and only the plain machine's case runs.
 #include "Clock.h"
 #include "Sim.h"
+#include "ThreadChecker.h"
 #include "Transport.h"
 #include "UsbBackend.h"
 
@@ -25,6 +26,7 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -54,15 +56,17 @@ struct GObjectUnref {
 };
 template <typename T> using GPtr = std::unique_ptr<T, GObjectUnref>;
 
-// One emulated usbfs node: answers libusb's ioctls with the speaker model. All of it runs on
-// umockdev's handler thread, one ioctl at a time.
+// One emulated usbfs node: answers libusb's ioctls with the speaker model on umockdev's
+// handler thread, one ioctl at a time; the test's thread only creates and destroys it.
 class UsbfsNode {
 public:
     explicit UsbfsNode(std::shared_ptr<SimSpeaker> speaker)
         : m_pSpeaker(std::move(speaker)), m_pHandler(umockdev_ioctl_base_new()) {
         g_signal_connect(m_pHandler.get(), "handle-ioctl", G_CALLBACK(&UsbfsNode::OnIoctl), this);
+        dormane::HandOver(this); // to umockdev's handler thread, through GLib
     }
     ~UsbfsNode() {
+        std::lock_guard<std::mutex> guard(m_lock); // the handler thread may not be joined yet
         for (const Completed& c : m_vReady) {
             g_object_unref(c.urb);
             g_object_unref(c.client);
@@ -75,7 +79,10 @@ public:
 
 private:
     static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
-        return static_cast<UsbfsNode*>(self)->Handle(client);
+        dormane::TakeOver(self);
+        auto* node = static_cast<UsbfsNode*>(self);
+        std::lock_guard<std::mutex> guard(node->m_lock);
+        return node->Handle(client);
     }
 
     gboolean Handle(UMockdevIoctlClient* client) {
@@ -188,6 +195,7 @@ private:
     std::shared_ptr<SimSpeaker> m_pSpeaker;
     GPtr<UMockdevIoctlBase> m_pHandler;
     std::deque<Completed> m_vReady;
+    std::mutex m_lock;
 };
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
