@@ -12,13 +12,9 @@ struct CliResult {
     std::string out;
 };
 
-// Runs dormane-cli with the given arguments (already shell-quoted), after the given
-// environment assignments, and collects its standard output; standard error goes to the
-// test's own unless args redirect it.
-inline CliResult RunCli(const std::string& args, const std::string& environment = "") {
+// Runs a shell command line and collects its standard output and exit status.
+inline CliResult RunShell(const std::string& command) {
     CliResult result;
-    const std::string command = (environment.empty() ? "" : "env " + environment + " ") + "'" +
-                                DORMANE_CLI_PATH + "' " + args;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         return result;
@@ -29,6 +25,14 @@ inline CliResult RunCli(const std::string& args, const std::string& environment 
     const int status = pclose(pipe);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+// Runs dormane-cli with the given arguments (already shell-quoted), after the given
+// environment assignments, and collects its standard output; standard error goes to the
+// test's own unless args redirect it.
+inline CliResult RunCli(const std::string& args, const std::string& environment = "") {
+    return RunShell((environment.empty() ? "" : "env " + environment + " ") + "'" +
+                    DORMANE_CLI_PATH + "' " + args);
 }
 
 } // namespace testsupport

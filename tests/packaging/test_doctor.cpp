@@ -1,5 +1,6 @@
 // dormane-cli doctor on the simulated speaker: each check's verdict for the machine state it
 // is about, the JSON and text reports, and that the speaker is never written to.
+#include "CliRunner.h"
 #include "FakeLogind.h"
 
 #include "ImageBuilder.h"
@@ -7,9 +8,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -114,15 +112,9 @@ protected:
                    " --simulate=" + Quote(scenario) + " --firmware-base-url " +
                    Quote("file://" + m_mirror) + " " + extra + " 2>" + Quote(m_dir + "/stderr");
         DoctorRun run;
-        FILE* pipe = popen(command.c_str(), "r");
-        if (!pipe)
-            return run;
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            run.out.append(buffer, n);
-        const int status = pclose(pipe);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const testsupport::CliResult result = testsupport::RunShell(command);
+        run.out = result.out;
+        run.exitCode = result.exitCode;
         run.err = ReadAll(m_dir + "/stderr");
         if (json)
             run.json = nlohmann::json::parse(run.out, nullptr, false);
