@@ -1,7 +1,5 @@
 #include "CPictureEx.h"
 
-#include "ThreadChecker.h"
-
 #include <QApplication>
 #include <QMetaObject>
 #include <QPainter>
@@ -288,17 +286,9 @@ void CPictureEx::RequestRepaint(Shared& s) {
     if (s.owner != nullptr) {
         CPictureEx* owner = s.owner;
         // Posted, so the repaint runs on the window thread; a posted call is dropped
-        // when the control is destroyed before it runs. The posted call itself is made
-        // here and read there, across Qt's queue.
-        static const char handOver = 0;
-        dormane::HandOver(&handOver);
-        QMetaObject::invokeMethod(
-            owner,
-            [owner] {
-                dormane::TakeOver(&handOver);
-                owner->update();
-            },
-            Qt::QueuedConnection);
+        // when the control is destroyed before it runs. Called by name, so that the
+        // posted call is made and read by Qt alone.
+        QMetaObject::invokeMethod(owner, "update", Qt::QueuedConnection);
     }
 }
 
