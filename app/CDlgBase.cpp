@@ -14,6 +14,7 @@
 #include "Network.h"
 #include "Paths.h"
 #include "Status.h"
+#include "ThreadChecker.h"
 
 #include <QMouseEvent>
 #include <QWindow>
@@ -391,7 +392,7 @@ void CDlgBase::EndWizard() {
 // --- messages and the progress timer -------------------------------------------------------
 
 bool CDlgBase::event(QEvent* e) {
-    CWindowMessage::Receive(e);
+    dormane::TakeOver(e); // any event may be a message a worker thread made
     if (e->type() == CWindowMessage::Type()) {
         const auto* m = static_cast<CWindowMessage*>(e);
         WindowProc(m->Message(), m->WParam(), m->LParam());

@@ -23,14 +23,6 @@ public:
 
     static QEvent::Type Type();
 
-    // What the poster wrote before PostMessage, the event itself included, is visible to
-    // the window thread once it has called Receive on the event. Qt's queue already orders
-    // the two, with a lock that the thread checker cannot see; in a checked build these
-    // calls state the same order where it can. Receive takes any event: it is called before
-    // the event's type is read.
-    void Publish();
-    static void Receive(const QEvent* event);
-
     unsigned Message() const { return m_nMessage; }
     intptr_t WParam() const { return m_wParam; }
     intptr_t LParam() const { return m_lParam; }

@@ -6,9 +6,8 @@
 #include "CPictureEx.h"
 #include "CProgressEx.h"
 #include "DialogTemplates.h"
-#include "Resources.h"
-
 #include "Palette.h"
+#include "Resources.h"
 
 #include <QFont>
 #include <QPixmap>

@@ -69,20 +69,33 @@ Scenario ScenarioOf(const Profile& p) {
     return s;
 }
 
+// The speaker of the profile, selected, with the addressing of its 16 KB EEPROM.
+class WriteCycleTest : public KnownFault, public ::testing::WithParamInterface<Profile> {
+protected:
+    std::shared_ptr<SimSpeaker> Select() {
+        auto speaker = Install(ScenarioOf(GetParam()));
+        if (!speaker)
+            return nullptr;
+        if (rmInitialize() != 1 || rmDeviceStart(kVid, kPid) != 1) {
+            ADD_FAILURE() << "the simulated speaker could not be selected";
+            return nullptr;
+        }
+        rmSetEepromSize(16384);
+        return speaker;
+    }
+};
+
 // A single-byte write is over on the bus before the first status poll arrives (95 us at
 // 400 kHz, 380 us at 100 kHz), so no 10 ms step follows it. The next transfer meets the
 // EEPROM in its write cycle, which does not acknowledge its address; the four attempts come
 // one status poll and one block load (4 latencies) apart and are all spent before tWR ends.
 // Every burn goes byte by byte up to a 16-byte boundary at each of its 101 steps, so at
 // these profiles every burn would fail if the transfer gave up after them.
-class WriteCycle : public KnownFault, public ::testing::WithParamInterface<Profile> {};
+class WriteCycle : public WriteCycleTest {};
 
 TEST_P(WriteCycle, TheNextWriteWaitsForIt) {
-    const auto speaker = Install(ScenarioOf(GetParam()));
+    const auto speaker = Select();
     ASSERT_TRUE(speaker);
-    ASSERT_EQ(rmInitialize(), 1);
-    ASSERT_EQ(rmDeviceStart(kVid, kPid), 1);
-    rmSetEepromSize(16384);
     uint8_t bytes[2] = {0x12, 0x34}; // off a page boundary: two single-byte transfers
     EXPECT_EQ(rmEepromAccess(1, 1, bytes, 2), 1);
     const auto eeprom = speaker->Eeprom();
@@ -98,14 +111,11 @@ INSTANTIATE_TEST_SUITE_P(Profiles, WriteCycle,
 
 // The read-back (and the attach's reads) right after a short write meet the same write
 // cycle: the read's four attempts are spent the same way.
-class ReadAfterWrite : public KnownFault, public ::testing::WithParamInterface<Profile> {};
+class ReadAfterWrite : public WriteCycleTest {};
 
 TEST_P(ReadAfterWrite, WaitsForTheWriteCycle) {
-    const auto speaker = Install(ScenarioOf(GetParam()));
+    const auto speaker = Select();
     ASSERT_TRUE(speaker);
-    ASSERT_EQ(rmInitialize(), 1);
-    ASSERT_EQ(rmDeviceStart(kVid, kPid), 1);
-    rmSetEepromSize(16384);
     uint8_t byte = 0x5C;
     ASSERT_EQ(rmEepromAccess(1, 1, &byte, 1), 1) << "a single transfer always gets through";
     uint8_t back[16] = {};
