@@ -4,9 +4,12 @@
 #include "UpdateManager.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
 
 using namespace dormane;
@@ -23,10 +26,34 @@ uint16_t BigEndian16(const uint8_t* p) {
     return static_cast<uint16_t>((p[0] << 8) | p[1]);
 }
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
 };
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// Reads up to size bytes from the start of the file; returns how many there were.
+size_t ReadAt(int fd, uint8_t* buffer, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pread(fd, buffer + done, size - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
 
 } // namespace
 
@@ -120,15 +147,16 @@ int UpdateManager::ReadFWInfoFile(const char* path, FWInfo* info) {
         return status::kFailure;
     WriteLog("UpdateManager::ReadFWInfoFile FW file path %s", path);
 
-    FilePtr file(std::fopen(path, "rb"));
-    // A directory or a device node opens too, but it is no firmware file.
+    // Non-blocking, so that a FIFO or a device given as the image cannot hang the open; a
+    // directory or a device node opens too, but it is no firmware file.
+    FileDescriptor file(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat st {};
-    if (!file || fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode))
+    if (file.Get() < 0 || fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return status::kFileOpenFailed;
 
     info->Reset();
     uint8_t header[kFWHeaderSize] = {};
-    (void)std::fread(header, 1, sizeof header, file.get());
+    (void)ReadAt(file.Get(), header, sizeof header);
     if (!CheckMagicWord(header))
         return status::kInvalidImage;
     if (!ParseEEPROMConfig(info, header))
@@ -137,9 +165,14 @@ int UpdateManager::ReadFWInfoFile(const char* path, FWInfo* info) {
     info->Data.reset(new (std::nothrow) uint8_t[info->TotalSize]());
     if (!info->Data)
         return status::kFailure;
-    // A file shorter than TotalSize leaves the rest zero; bytes after it are ignored.
-    if (std::fseek(file.get(), 0, SEEK_SET) == 0)
-        (void)std::fread(info->Data.get(), 1, info->TotalSize, file.get());
+    // Every byte that is burned must come from the file: missing bytes read as zeros would
+    // let a truncated download pass its checks. Bytes after TotalSize are ignored.
+    const size_t got = ReadAt(file.Get(), info->Data.get(), info->TotalSize);
+    if (got < info->TotalSize) {
+        WriteLog("UpdateManager::ReadFWInfoFile file size 0x%X shorter than FW total size 0x%X",
+                 static_cast<unsigned>(got), info->TotalSize);
+        return status::kInvalidImage;
+    }
 
     if (!VerifyCheckSum(info))
         return status::kInvalidImage;

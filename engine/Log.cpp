@@ -15,10 +15,12 @@ std::mutex g_logMutex;
 LogSettings g_logSettings;
 
 // Opens the log for appending so that it cannot be redirected: no symbolic link is followed,
-// a new file is private, and a file that is not a regular file of ours is refused.
+// a new file is private, and a file that is not a regular file of ours is refused. Without
+// blocking, so that a FIFO planted at the path cannot hang the program.
 int OpenLogFile(const std::string& path) {
     int fd =
-        open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+        open(path.c_str(),
+             O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
     if (fd < 0)
         return -1;
     struct stat st {};

@@ -163,17 +163,21 @@ std::vector<ReadCase> ReadCases() {
         {"TruncatedAfterTheImageRegion",
          [] {
              // Image ends at 0x140, a block at 0x200 stretches TotalSize to 0x310: the file
-             // stops at 0x140 and the rest reads as zeros.
+             // stops at 0x140. Its image region is whole and sums right, but the bytes up to
+             // 0x310 would be burned too, and zeros that are not in the file are no image.
              ImageSpec s;
              s.descriptors = {Descriptor::Image(0x40, 0x100), Descriptor::Block(0x200, 0x10)};
              s.fileSize = 0x140;
              return s;
          },
-         status::kSuccess,
+         status::kInvalidImage,
          0x40,
          0x100,
          0x310,
-         {}},
+         {"UpdateManager::CheckMagicWord MagicWord =0x5658 return 1",
+          "UpdateManager::ParseEEPROMConfig Image start pos 0x40  Image size 0x100 FW total size "
+          "0x310",
+          "UpdateManager::ReadFWInfoFile file size 0x140 shorter than FW total size 0x310"}},
         {"TruncatedInsideTheImageRegion",
          [] {
              auto s = SingleImage();
@@ -184,7 +188,24 @@ std::vector<ReadCase> ReadCases() {
          0x40,
          0x1234,
          0x1274,
-         {}},
+         {"UpdateManager::CheckMagicWord MagicWord =0x5658 return 1",
+          "UpdateManager::ParseEEPROMConfig Image start pos 0x40  Image size 0x1234 FW total size "
+          "0x1274",
+          "UpdateManager::ReadFWInfoFile file size 0x800 shorter than FW total size 0x1274"}},
+        {"OneByteShort",
+         [] {
+             auto s = SingleImage();
+             s.fileSize = 0x1273;
+             return s;
+         },
+         status::kInvalidImage,
+         0x40,
+         0x1234,
+         0x1274,
+         {"UpdateManager::CheckMagicWord MagicWord =0x5658 return 1",
+          "UpdateManager::ParseEEPROMConfig Image start pos 0x40  Image size 0x1234 FW total size "
+          "0x1274",
+          "UpdateManager::ReadFWInfoFile file size 0x1273 shorter than FW total size 0x1274"}},
         {"BytesAfterTotalSizeIgnored",
          [] {
              auto s = SingleImage();
@@ -235,9 +256,10 @@ TEST_P(ReadFWInfoFileCases, ChecksAndLogs) {
     }
     if (c.status == status::kSuccess) {
         ASSERT_TRUE(info.Data);
-        // The record holds the file's first TotalSize bytes, zeros where the file ended.
+        // The record holds the file's first TotalSize bytes, every one of them from the file.
+        ASSERT_GE(bytes.size(), info.TotalSize);
         for (uint32_t i = 0; i < info.TotalSize; ++i)
-            ASSERT_EQ(info.Data[i], i < bytes.size() ? bytes[i] : 0) << "offset " << i;
+            ASSERT_EQ(info.Data[i], bytes[i]) << "offset " << i;
     }
 }
 
