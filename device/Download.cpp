@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <fcntl.h>
 #include <memory>
@@ -127,16 +128,62 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 }
 
 struct Transfer {
+    CURL* easy = nullptr;
+    bool checkStatus = false; // http and https answer with a status; file does not
     int fd = -1;
     uint64_t bodyBytes = 0;
     bool writeFailed = false;
+    bool tooLarge = false;
+    long badStatus = 0; // the HTTP status when it was not 200
+    char error[CURL_ERROR_SIZE] = {};
+    // The stall watch: when a byte last arrived (or the transfer began), and how long
+    // without one counts as a stall.
+    std::chrono::steady_clock::duration stallLimit{};
+    std::chrono::steady_clock::time_point lastByte = std::chrono::steady_clock::now();
+    curl_off_t lastCount = 0;
+    bool stalled = false;
 };
+
+// Called by libcurl at least once a second while the transfer runs.
+int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const auto now = std::chrono::steady_clock::now();
+    if (received != transfer->lastCount) {
+        transfer->lastCount = received;
+        transfer->lastByte = now;
+        return 0;
+    }
+    if (now - transfer->lastByte < transfer->stallLimit)
+        return 0;
+    transfer->stalled = true;
+    return 1; // ends the transfer with CURLE_ABORTED_BY_CALLBACK
+}
+
+// The status of the answer that carries the body; 0 when there is none.
+long ResponseCode(CURL* easy) {
+    long code = 0;
+    if (curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK)
+        return 0;
+    return code;
+}
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const size_t total = size * count;
     if (total == 0)
         return 0;
+    // An error page is no image: stop at its first byte instead of storing it.
+    if (transfer->checkStatus && transfer->bodyBytes == 0) {
+        const long code = ResponseCode(transfer->easy);
+        if (code != 200) {
+            transfer->badStatus = code;
+            return 0;
+        }
+    }
+    if (transfer->bodyBytes + total > kMaxBodyBytes) {
+        transfer->tooLarge = true;
+        return 0;
+    }
     transfer->bodyBytes += total;
     if (!WriteAll(transfer->fd, data, total)) {
         transfer->writeFailed = true;
@@ -177,6 +224,11 @@ bool Configure(CURL* easy, const std::string& url, const DownloadOptions& option
     set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
     set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L));
     set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs));
+    // A stalled server must not hold the wizard or the command line for ever.
+    transfer.stallLimit = std::chrono::seconds(options.stallTimeoutSec);
+    set(curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L));
+    set(curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, OnProgress));
+    set(curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer));
     set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L));
     set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L));
     // Keeps the built-in CA path, so the file is trusted in addition to the system store.
@@ -186,6 +238,7 @@ bool Configure(CURL* easy, const std::string& url, const DownloadOptions& option
     set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L)); // runs on a worker thread
     set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody));
     set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer));
+    set(curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer.error));
     return ok;
 }
 
@@ -234,33 +287,46 @@ DownloadOptions GetDownloadOptions() {
     return g_options;
 }
 
-int DownloadFile(const std::string& url) {
+int DownloadFile(const std::string& url, std::string* reason) {
+    std::string unused;
+    std::string& why = reason ? *reason : unused;
+    why.clear();
     InitCurlOnce();
     const DownloadOptions options = GetDownloadOptions();
 
     if (g_strFirmwarePath.empty())
         InitLocalAppPaths();
     // The Temp folder may have been removed since start-up.
-    if (g_strFirmwarePath.empty() || !MakeFolders(TempFolder(), 0700))
+    if (g_strFirmwarePath.empty() || !MakeFolders(TempFolder(), 0700)) {
+        why = "the folder " + TempFolder() + " cannot be created";
         return kDownloadFileFailed;
+    }
     FileDescriptor file(CreateTempFile(g_strFirmwarePath));
-    if (file.Get() < 0)
+    if (file.Get() < 0) {
+        why = "the temp file " + g_strFirmwarePath + " cannot be created";
         return kDownloadFileFailed;
+    }
 
     Transfer transfer;
     transfer.fd = file.Get();
+    transfer.checkStatus = StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");
     // Always from the server itself, past any cache on the way.
     CurlSlist headers(curl_slist_append(nullptr, "Cache-Control: no-cache"));
     const bool headersOk =
         headers && curl_slist_append(headers.get(), "Pragma: no-cache") != nullptr;
     CurlEasy easy(curl_easy_init());
     CurlMulti multi(curl_multi_init());
+    transfer.easy = easy.get();
     if (!headersOk || !easy || !multi ||
-        !Configure(easy.get(), url, options, headers.get(), transfer))
+        !Configure(easy.get(), url, options, headers.get(), transfer)) {
+        why = "the download could not be set up";
         return kDownloadNoInternet;
+    }
     MultiMembership membership(multi.get(), easy.get());
-    if (!membership.Added())
+    if (!membership.Added()) {
+        why = "the download could not be set up";
         return kDownloadNoInternet;
+    }
 
     ActiveDownload active;
     active.multi = multi.get();
@@ -272,12 +338,61 @@ int DownloadFile(const std::string& url) {
     }
 
     const bool closed = file.Close();
-    if (transfer.writeFailed || !closed)
+    if (transfer.writeFailed || !closed) {
+        why = "the temp file " + g_strFirmwarePath + " could not be written";
         return kDownloadFileFailed;
+    }
+    // An error page with an empty body, or one whose status came with the headers alone.
+    if (ended && result == CURLE_OK && transfer.checkStatus && transfer.badStatus == 0) {
+        const long code = ResponseCode(easy.get());
+        if (code != 200)
+            transfer.badStatus = code;
+    }
+    if (transfer.badStatus != 0) {
+        why = "the server answered with HTTP status " + std::to_string(transfer.badStatus) +
+              " instead of the image";
+        return kDownloadOpenUrlFailed;
+    }
+    if (transfer.tooLarge) {
+        why = "the answer grew past " + std::to_string(kMaxBodyBytes / 1024) +
+              " KB, far more than any image of this speaker";
+        return kDownloadReadFailed;
+    }
     if (ended && result == CURLE_OK)
         return kDownloadOk;
-    if (active.cancelled.load() || transfer.bodyBytes > 0)
+
+    const std::string detail = transfer.error[0] ? transfer.error : curl_easy_strerror(result);
+    if (active.cancelled.load()) {
+        why = "the download was cancelled";
         return kDownloadReadFailed;
+    }
+    if (transfer.stalled) {
+        why = "no data arrived for " + std::to_string(options.stallTimeoutSec) + " seconds after " +
+              std::to_string(transfer.bodyBytes) + " bytes";
+        return kDownloadReadFailed;
+    }
+    if (ended && result == CURLE_PARTIAL_FILE) {
+        curl_off_t expected = -1;
+        curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+        why = "the answer ended after " + std::to_string(transfer.bodyBytes) + " bytes" +
+              (expected >= 0 ? " of the " + std::to_string(expected) + " announced" : "") + " (" +
+              detail + ")";
+        return kDownloadReadFailed;
+    }
+    if (ended && (result == CURLE_PEER_FAILED_VERIFICATION || result == CURLE_SSL_CACERT_BADFILE ||
+                  result == CURLE_SSL_CERTPROBLEM)) {
+        why = "the server's certificate is not trusted (" + detail + ")";
+        return kDownloadOpenUrlFailed;
+    }
+    if (transfer.bodyBytes > 0) {
+        why = "the transfer broke off after " + std::to_string(transfer.bodyBytes) + " bytes (" +
+              detail + ")";
+        return kDownloadReadFailed;
+    }
+    if (ended && result == CURLE_OPERATION_TIMEDOUT)
+        why = "the firmware server could not be reached in time (" + detail + ")";
+    else
+        why = "the firmware server could not be reached (" + detail + ")";
     return kDownloadOpenUrlFailed;
 }
 

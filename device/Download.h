@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace dormane {
@@ -12,6 +13,10 @@ inline constexpr int kDownloadOpenUrlFailed = 53; // failed before the first byt
 inline constexpr int kDownloadReadFailed = 54;    // failed or cancelled after that
 
 inline constexpr long kConnectTimeoutMs = 10000;
+// A transfer during which no byte arrives for this long has stalled and fails.
+inline constexpr long kStallTimeoutSec = 30;
+// No image of this speaker is larger than its 64 KB EEPROM: a body past this is not one.
+inline constexpr uint64_t kMaxBodyBytes = 1024 * 1024;
 
 inline constexpr const char* kFirmwareBaseUrl = "https://firmware.voxtrel.com";
 inline constexpr const char* kStandbyFirmwarePath =
@@ -27,17 +32,20 @@ std::string FirmwareUrl(bool enableStandby, const std::string& baseUrl = kFirmwa
 struct DownloadOptions {
     std::string baseUrl = kFirmwareBaseUrl; // where FirmwareUrl callers take the images from
     std::string caFile; // a PEM file trusted in addition to the system's CA store; empty: none
+    long stallTimeoutSec = kStallTimeoutSec; // tests shorten it
 };
 void SetDownloadOptions(const DownloadOptions& options);
 DownloadOptions GetDownloadOptions();
 
 // Fetches url (https, http or file) into g_strFirmwarePath, which is created anew with mode
 // 0600 (a symbolic link in its place is replaced, not followed); fills the paths first when
-// InitLocalAppPaths has not run. The body is streamed to the file as it arrives; the HTTP
-// status is not examined, so an error page is stored too and judged later by the image
-// checks. After a failure the file stays, holding what was received. Returns one of the
-// codes above. Safe to call from any thread; one download at a time writes the file.
-int DownloadFile(const std::string& url);
+// InitLocalAppPaths has not run. The body is streamed to the file as it arrives. Only a
+// whole body counts: an HTTP status other than 200 gives 53; a body that ends before its
+// Content-Length, a connection that closes early, a body past kMaxBodyBytes or a stall of
+// stallTimeoutSec give 54. After a failure the file stays, holding what was received.
+// Returns one of the codes above; reason, when given, receives a sentence on a failure.
+// Safe to call from any thread; one download at a time writes the file.
+int DownloadFile(const std::string& url, std::string* reason = nullptr);
 
 // Makes every download in progress end soon with kDownloadReadFailed. Downloads that start
 // after the call are not affected. Callable from any thread.

@@ -28,7 +28,6 @@ using test::ScopedEnv;
 using test::TempDir;
 using test::WriteFileBytes;
 
-const std::string kErrorPage = "<html><body>firmware server error</body></html>\n";
 constexpr std::size_t kStallBytes = 65536; // what the server's /stall/ path sends
 
 // The local firmware mirror: a served folder, a private CA with two server certificates, and
@@ -44,6 +43,7 @@ public:
     std::string Root() const { return m_dir.Path() + "/root"; }
     const std::string& Big() const { return m_big; }
     const std::string& Small() const { return m_small; }
+    const std::string& Huge() const { return m_huge; }
     std::string CaFile() { return MakeCerts() ? m_dir.Path() + "/ca.pem" : std::string{}; }
     std::string OtherCaFile() {
         return MakeCerts() ? m_dir.Path() + "/other-ca.pem" : std::string{};
@@ -66,10 +66,13 @@ private:
             return;
         }
         // More than a few transfer chunks, and not a multiple of any buffer size.
-        m_big = test::PatternBytes(3 * 1024 * 1024 + 123, 1);
+        // Larger than the stall path's first part, within the size limit of a body.
+        m_big = test::PatternBytes(900 * 1024 + 123, 1);
+        m_huge = test::PatternBytes(kMaxBodyBytes + 1, 3);
         m_small = test::PatternBytes(1000, 2);
         WriteFileBytes(root + "/big.bin", m_big);
         WriteFileBytes(root + "/small.bin", m_small);
+        WriteFileBytes(root + "/huge.bin", m_huge);
         WriteFileBytes(root + "/secret.txt", "local secret\n");
         WriteFileBytes(folder + "/pelko_z_standby_V8.13_000E6094h.bin", "standby 8.13 image");
         WriteFileBytes(folder + "/pelko_z_non_standby_V8.03_000E4712h.bin", "non-standby 8.03");
@@ -143,7 +146,7 @@ private:
     ScopedEnv m_noProxyUpper;
     TempDir m_dir;
     std::string m_error;
-    std::string m_big, m_small;
+    std::string m_big, m_small, m_huge;
     bool m_certsTried = false, m_certsMade = false;
     std::unique_ptr<ChildProcess> m_tls, m_wrongHost, m_plain;
     std::map<const void*, std::string> m_ports;
@@ -231,14 +234,15 @@ protected:
 };
 
 enum class Ca { Good, None, Other };
-enum class Content { Big, FirstHalf, Small, Empty, ErrorPage };
+enum class Content { Big, FirstHalf, Small, Empty, StartOfHuge };
 
 struct UrlCase {
     const char* name;
     const char* url;
     Ca ca;
     int result;
-    Content content; // what the temp file holds afterwards
+    Content content;    // what the temp file holds afterwards
+    const char* reason; // part of the sentence a failure gives
 };
 
 class DownloadUrl : public DownloadTest, public ::testing::WithParamInterface<UrlCase> {};
@@ -250,7 +254,12 @@ TEST_P(DownloadUrl, StoresWhatArrivedAndReportsHowItEnded) {
     const std::string url = ExpandUrl(c.url);
     ASSERT_TRUE(m.Error().empty()) << m.Error();
 
-    EXPECT_EQ(DownloadFile(url), c.result) << url;
+    std::string reason;
+    EXPECT_EQ(DownloadFile(url, &reason), c.result) << url << ": " << reason;
+    if (c.reason)
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+    else
+        EXPECT_EQ(reason, "");
 
     const std::string written = ReadFileBytes(g_strFirmwarePath);
     switch (c.content) {
@@ -266,40 +275,56 @@ TEST_P(DownloadUrl, StoresWhatArrivedAndReportsHowItEnded) {
     case Content::Empty:
         EXPECT_EQ(written.size(), 0u);
         break;
-    case Content::ErrorPage:
-        EXPECT_EQ(written, kErrorPage);
+    case Content::StartOfHuge:
+        // Stopped at the limit: nothing past it was stored.
+        EXPECT_LE(written.size(), kMaxBodyBytes);
+        EXPECT_TRUE(written == m.Huge().substr(0, written.size()));
         break;
     }
     ExpectPrivateFile();
 }
 
 const UrlCase kUrlCases[] = {
-    {"WholeImage", "{tls}/big.bin", Ca::Good, kDownloadOk, Content::Big},
-    {"EmptyBody", "{tls}/empty", Ca::Good, kDownloadOk, Content::Empty},
-    {"ErrorPageIsStored", "{tls}/error", Ca::Good, kDownloadOk, Content::ErrorPage},
+    {"WholeImage", "{tls}/big.bin", Ca::Good, kDownloadOk, Content::Big, nullptr},
+    {"EmptyBody", "{tls}/empty", Ca::Good, kDownloadOk, Content::Empty, nullptr},
+    // An error page is no image: the status decides before a byte of it is stored.
+    {"ServerErrorStatus", "{tls}/error", Ca::Good, kDownloadOpenUrlFailed, Content::Empty,
+     "HTTP status 500"},
+    {"NotFoundStatus", "{tls}/no-such-image.bin", Ca::Good, kDownloadOpenUrlFailed, Content::Empty,
+     "HTTP status 404"},
     {"RedirectIsFollowed", "{tls}/redirect-to/https/{tlshost}/small.bin", Ca::Good, kDownloadOk,
-     Content::Small},
+     Content::Small, nullptr},
     {"BrokenOffMidBodyKeepsTheBytesReceived", "{tls}/cut/big.bin", Ca::Good, kDownloadReadFailed,
-     Content::FirstHalf},
-    {"BrokenOffBeforeTheBody", "{tls}/headers-only/big.bin", Ca::Good, kDownloadOpenUrlFailed,
-     Content::Empty},
-    {"UntrustedCertificate", "{tls}/big.bin", Ca::None, kDownloadOpenUrlFailed, Content::Empty},
-    {"CertificateOfAnotherCa", "{tls}/big.bin", Ca::Other, kDownloadOpenUrlFailed, Content::Empty},
+     Content::FirstHalf, "of the 921723 announced"},
+    {"BrokenOffBeforeTheBody", "{tls}/headers-only/big.bin", Ca::Good, kDownloadReadFailed,
+     Content::Empty, "ended after 0 bytes"},
+    {"ChunkedBodyBrokenOff", "{tls}/chunked-cut/big.bin", Ca::Good, kDownloadReadFailed,
+     Content::FirstHalf, "460861 bytes"},
+    {"BodyPastTheSizeLimit", "{tls}/huge.bin", Ca::Good, kDownloadReadFailed, Content::StartOfHuge,
+     "grew past 1024 KB"},
+    {"UntrustedCertificate", "{tls}/big.bin", Ca::None, kDownloadOpenUrlFailed, Content::Empty,
+     "certificate is not trusted"},
+    {"CertificateOfAnotherCa", "{tls}/big.bin", Ca::Other, kDownloadOpenUrlFailed, Content::Empty,
+     "certificate is not trusted"},
     {"CertificateForAnotherHost", "{wrong}/big.bin", Ca::Good, kDownloadOpenUrlFailed,
-     Content::Empty},
+     Content::Empty, "certificate is not trusted"},
     {"ConnectionRefused", "https://127.0.0.1:{refused}/big.bin", Ca::Good, kDownloadOpenUrlFailed,
-     Content::Empty},
+     Content::Empty, "could not be reached"},
     {"RedirectFromHttpsToHttpRefused", "{tls}/redirect-to/http/{plainhost}/big.bin", Ca::Good,
-     kDownloadOpenUrlFailed, Content::Empty},
+     kDownloadOpenUrlFailed, Content::Empty, "could not be reached"},
     {"RedirectToLocalFileRefused", "{tls}/redirect-to/file/{root}/secret.txt", Ca::Good,
-     kDownloadOpenUrlFailed, Content::Empty},
-    {"PlainHttpMirror", "{plain}/big.bin", Ca::None, kDownloadOk, Content::Big},
-    {"LocalFile", "file://{root}/big.bin", Ca::None, kDownloadOk, Content::Big},
+     kDownloadOpenUrlFailed, Content::Empty, "could not be reached"},
+    {"PlainHttpMirror", "{plain}/big.bin", Ca::None, kDownloadOk, Content::Big, nullptr},
+    {"PlainHttpNotFound", "{plain}/no-such-image.bin", Ca::None, kDownloadOpenUrlFailed,
+     Content::Empty, "HTTP status 404"},
+    {"LocalFile", "file://{root}/big.bin", Ca::None, kDownloadOk, Content::Big, nullptr},
+    {"LocalFilePastTheSizeLimit", "file://{root}/huge.bin", Ca::None, kDownloadReadFailed,
+     Content::StartOfHuge, "grew past"},
     {"MissingLocalFile", "file://{root}/no-such-image.bin", Ca::None, kDownloadOpenUrlFailed,
-     Content::Empty},
+     Content::Empty, "could not be reached"},
     {"UnsupportedScheme", "ftp://127.0.0.1:{refused}/big.bin", Ca::None, kDownloadOpenUrlFailed,
-     Content::Empty},
-    {"EmptyUrl", "", Ca::None, kDownloadOpenUrlFailed, Content::Empty},
+     Content::Empty, "could not be reached"},
+    {"EmptyUrl", "", Ca::None, kDownloadOpenUrlFailed, Content::Empty, "could not be reached"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, DownloadUrl, ::testing::ValuesIn(kUrlCases),
@@ -467,6 +492,18 @@ TEST_F(DownloadTest, CancelledDuringTheBodyGives54AndKeepsTheBytes) {
     worker.join();
     ASSERT_TRUE(started);
     EXPECT_EQ(result.load(), kDownloadReadFailed);
+    EXPECT_TRUE(ReadFileBytes(g_strFirmwarePath) == Mirror::Get().Big().substr(0, kStallBytes));
+}
+
+TEST_F(DownloadTest, StalledServerGives54AndKeepsTheBytes) {
+    // The server sends 64 KiB, then nothing for far longer than the stall time.
+    DownloadOptions options = GetDownloadOptions();
+    options.stallTimeoutSec = 1;
+    SetDownloadOptions(options);
+    std::string reason;
+    EXPECT_EQ(DownloadFile(Mirror::Get().TlsBase() + "/stall/big.bin", &reason),
+              kDownloadReadFailed);
+    EXPECT_NE(reason.find("no data arrived for 1 seconds"), std::string::npos) << reason;
     EXPECT_TRUE(ReadFileBytes(g_strFirmwarePath) == Mirror::Get().Big().substr(0, kStallBytes));
 }
 

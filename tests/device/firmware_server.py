@@ -69,6 +69,16 @@ class Handler(SimpleHTTPRequestHandler):
             self.send_head_only(200, len(data))
             self.wfile.write(data[: len(data) // 2])
             self.end_abruptly()
+        elif path.startswith("/chunked-cut/"):
+            # Chunked, and the connection closes after the first half without the last chunk.
+            data = self.file_bytes(path[len("/chunked-cut"):])
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            half = data[: len(data) // 2]
+            self.wfile.write(b"%x\r\n%s\r\n" % (len(half), half))
+            self.end_abruptly()
         elif path.startswith("/headers-only/"):
             data = self.file_bytes(path[len("/headers-only"):])
             self.send_head_only(200, len(data))
