@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <filesystem>
 
 namespace dormane::backup {
 
@@ -93,6 +94,57 @@ int WriteBackupFile(const uint8_t* data, uint32_t size, uint16_t vid, uint16_t p
     }
     pathOrReason = "too many backups with the same name in " + folder;
     return status::kFailure;
+}
+
+std::optional<uint16_t> FirmwareOfBackup(const std::string& path, uint16_t vid, uint16_t pid) {
+    const size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    char head[40];
+    std::snprintf(head, sizeof head, "-VID%04X-PID%04X-FW", vid, pid);
+    const size_t at = name.find(head);
+    if (name.rfind("backup-", 0) != 0 || at == std::string::npos)
+        return std::nullopt;
+    const std::string rest = name.substr(at + std::strlen(head));
+    // "0813.bin" or "0813-N.bin"; "-raw" marks a copy of an EEPROM without a valid image.
+    if (rest.size() < 8 || rest.find("-raw") != std::string::npos ||
+        rest.compare(rest.size() - 4, 4, ".bin") != 0 || (rest[4] != '.' && rest[4] != '-'))
+        return std::nullopt;
+    char* end = nullptr;
+    const std::string word = rest.substr(0, 4);
+    const unsigned long value = std::strtoul(word.c_str(), &end, 16);
+    if (!end || *end != '\0')
+        return std::nullopt;
+    return static_cast<uint16_t>(value);
+}
+
+std::optional<FoundBackup> NewestBackup(uint16_t vid, uint16_t pid) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::optional<FoundBackup> newest;
+    fs::file_time_type newestTime{};
+    std::string newestName;
+    for (const fs::directory_entry& entry : fs::directory_iterator(BackupFolder(), ec)) {
+        std::error_code entryError;
+        if (!entry.is_regular_file(entryError) || entry.file_size(entryError) == 0 || entryError)
+            continue;
+        const std::string path = entry.path().string();
+        const std::optional<uint16_t> fw = FirmwareOfBackup(path, vid, pid);
+        if (!fw)
+            continue;
+        const fs::file_time_type when = entry.last_write_time(entryError);
+        const std::string name = entry.path().filename().string();
+        // Names carry the time to the second; a later one in the same second has a longer name.
+        const bool newer =
+            !newest || when > newestTime ||
+            (when == newestTime && (name.size() > newestName.size() ||
+                                    (name.size() == newestName.size() && name > newestName)));
+        if (newer) {
+            newest = FoundBackup{path, *fw};
+            newestTime = when;
+            newestName = name;
+        }
+    }
+    return newest;
 }
 
 } // namespace dormane::backup

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Backups of the speaker's EEPROM, written before every burn:
@@ -18,6 +19,17 @@ std::string BackupFileName(uint16_t vid, uint16_t pid, uint16_t fwVersion, bool 
 // returns 0 with its path, or 1 with the reason.
 int WriteBackupFile(const uint8_t* data, uint32_t size, uint16_t vid, uint16_t pid,
                     uint16_t fwVersion, bool raw, std::string& pathOrReason);
+
+// The firmware version word a backup's name records, when it is a backup of a valid image
+// (not a raw EEPROM copy) of vid and pid; nothing otherwise.
+std::optional<uint16_t> FirmwareOfBackup(const std::string& path, uint16_t vid, uint16_t pid);
+
+// The newest backup of a valid image of this speaker, with the firmware it holds.
+struct FoundBackup {
+    std::string path;
+    uint16_t fwVersion = 0;
+};
+std::optional<FoundBackup> NewestBackup(uint16_t vid, uint16_t pid);
 
 // Writes bytes to a new file at path (not replacing anything, no link followed), mode 0600.
 int WriteNewFile(const std::string& path, const uint8_t* data, uint32_t size, std::string& reason);

@@ -63,6 +63,10 @@ int FWUpdateInterface::UpdateFirmware(const char* path) {
     return m_pCore ? m_pCore->UpdateFirmware(path) : status::kFailure;
 }
 
+int FWUpdateInterface::UpdateFirmware(const char* path, uint16_t requiredFwVer) {
+    return m_pCore ? m_pCore->UpdateFirmware(path, requiredFwVer) : status::kFailure;
+}
+
 int FWUpdateInterface::GteUpdateProgress(int* progress) {
     return m_pCore ? m_pCore->GteUpdateProgress(progress) : status::kFailure;
 }

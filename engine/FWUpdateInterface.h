@@ -20,6 +20,9 @@ public:
     int AttachDevice(int vid, int pid);
     int GetFWVersion(uint16_t* version);
     int UpdateFirmware(const char* path);
+    // A burn for one setting: the image must hold firmware requiredFwVer, or it is refused
+    // with 64 before anything is written.
+    int UpdateFirmware(const char* path, uint16_t requiredFwVer);
     int GteUpdateProgress(int* progress);
     int DetachDevice();
 

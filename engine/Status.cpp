@@ -16,6 +16,8 @@ const char* Describe(int code) {
         return "the firmware image does not belong to this speaker";
     case kInvalidImage:
         return "the firmware image is invalid";
+    case kSpeakerBusy:
+        return "the speaker is busy with another program";
     case kBurnIdle:
         return "idle";
     case kBurnRunning:

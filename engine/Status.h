@@ -12,6 +12,8 @@ inline constexpr int kNoDevice = 16;       // nothing attached, or not identifie
 inline constexpr int kFileOpenFailed = 32; // firmware file cannot be opened
 inline constexpr int kIncompatible = 64;   // image does not belong to the attached speaker
 inline constexpr int kInvalidImage = 128;  // magic word, configuration, checksum, extension
+// Another program (or user) is attaching or burning this speaker; nothing was done.
+inline constexpr int kSpeakerBusy = 4096;
 
 // Burn states returned by GteUpdateProgress.
 inline constexpr int kBurnIdle = 256;

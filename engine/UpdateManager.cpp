@@ -1,12 +1,14 @@
 #include "UpdateManager.h"
 
 #include "Backup.h"
+#include "BurnShield.h"
 #include "Log.h"
 #include "SleepInhibitor.h"
 #include "Status.h"
 #include "Transport.h"
 
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <system_error>
 
@@ -22,6 +24,9 @@ constexpr uint8_t kProbeBytes = 6;
 constexpr uint32_t kInitialTransportSize = 4096;
 constexpr uint8_t kChipRevisionString = 50;
 constexpr int kProgressSteps = 100;
+// Putting back the bytes the size probe overwrote is retried like any write: an EEPROM left
+// with the marker holds no image the speaker can start from.
+constexpr int kRestoreAttempts = 4;
 
 uint16_t ChipVerFromString(const std::string& s) {
     if (s == "5023B")
@@ -95,16 +100,30 @@ int UpdateManager::AttachDevice(int vidArg, int pidArg) {
     m_rawEeprom.reset();
     m_nRawEepromSize = 0;
     m_hHid.reset(); // a new attach releases the previous one
+    m_bRestoreFailed = false;
+    m_leftJournal.reset();
+    m_strJournalKey.clear();
 
     bool started = rmDeviceStart(vid, pid) != 0;
     WriteLog("UpdateManager::AttachDevice  rmDeviceStart VID =0x%X PID =0x%X, return %d", vid, pid,
              started ? 1 : 0);
+    // The size detection may write the EEPROM, and what it reads must not be half of
+    // another program's burn.
+    std::unique_ptr<SpeakerLock> lock;
     if (started) {
+        if (const int locked = LockSpeaker("AttachDevice", lock); locked != status::kSuccess) {
+            WriteLog("UpdateManager::AttachDevice return 0x%X", locked);
+            return locked;
+        }
+    }
+    if (started) {
+        if (const UsbDeviceInfo* selected = rmSelectedDevice())
+            m_strJournalKey = selected->journalKey;
         m_deviceImage.VID = vid;
         m_deviceImage.PID = pid;
         const uint32_t size = DetectEEPSize();
         WriteLog("UpdateManager::AttachDevice eeprom size %d", static_cast<int>(size));
-        if (size == 0)
+        if (size == 0 || m_bRestoreFailed)
             started = false;
 
         const int r = ReadFWInfoDevice(&m_deviceImage);
@@ -126,7 +145,9 @@ int UpdateManager::AttachDevice(int vidArg, int pidArg) {
                 m_deviceImage.ChipVer = ChipVerFromString(revision);
             }
         }
+        FindJournal();
     }
+    lock.reset();
     const int result =
         started && m_deviceImage.ChipVer != kChipVerUnknown ? status::kSuccess : status::kNoDevice;
     WriteLog("UpdateManager::AttachDevice return 0x%X", result);
@@ -186,10 +207,20 @@ uint32_t UpdateManager::DetectEEPSize() {
     }
 
     if (markerAttempted) {
-        // Put the EEPROM's own first two bytes back, addressed the way that reached it.
+        // Put the EEPROM's own first bytes back, addressed the way that reached it, and read
+        // them to be sure: a write the chip did not take would leave the marker behind.
         rmSetEepromSize(matched && found != 0 ? found : entrySize);
-        if (!rmEepromAccess(1, 0, original, 2))
+        bool restored = false;
+        for (int attempt = 0; attempt < kRestoreAttempts && !restored; ++attempt) {
+            uint8_t check[kProbeBytes] = {};
+            restored = rmEepromAccess(1, 0, original, attempt == 0 ? 2 : kProbeBytes) &&
+                       rmEepromAccess(0, 0, check, kProbeBytes) &&
+                       std::memcmp(check, original, kProbeBytes) == 0;
+        }
+        if (!restored) {
             WriteLog("UpdateManager::DetectEEPSize restore first bytes fail");
+            m_bRestoreFailed = true;
+        }
     }
     rmSetEepromSize(matched ? found : 0);
     m_nEepromSize = found;
@@ -274,7 +305,85 @@ int UpdateManager::WriteBackup() {
     return r;
 }
 
+int UpdateManager::LockSpeaker(const char* operation, std::unique_ptr<SpeakerLock>& lock) {
+    m_busyHolder = SpeakerLockHolder{};
+    m_strLockProblem.clear();
+    const UsbDeviceInfo* selected = rmSelectedDevice();
+    // A speaker that no other process can reach needs no lock.
+    if (!selected || selected->lockKey.empty())
+        return status::kSuccess;
+    std::string reason;
+    switch (TakeSpeakerLock(selected->lockKey, kSpeakerLockWaitMs, lock, m_busyHolder, reason)) {
+    case LockResult::Taken:
+        return status::kSuccess;
+    case LockResult::Busy:
+        WriteLog("UpdateManager::%s speaker busy, held by %s", operation,
+                 m_busyHolder.Describe().c_str());
+        return status::kSpeakerBusy;
+    case LockResult::Failed:
+        break;
+    }
+    m_strLockProblem = reason;
+    WriteLog("UpdateManager::%s speaker lock failed: %s", operation, reason.c_str());
+    return status::kFailure;
+}
+
+void UpdateManager::FindJournal() {
+    m_leftJournal = journal::Find(m_strJournalKey);
+    if (!m_leftJournal)
+        return;
+    // Cut off during its read-back, or after: the EEPROM holds the whole image after all.
+    const journal::Entry& left = *m_leftJournal;
+    if (!m_bEepromBroken && m_deviceImage.Data && m_deviceImage.TotalSize == left.imageSize &&
+        journal::DigestOf(m_deviceImage.Data.get(), m_deviceImage.TotalSize) == left.imageDigest) {
+        WriteLog("UpdateManager::AttachDevice the burn of %s started %s finished after all",
+                 left.image.c_str(), left.started.c_str());
+        journal::Remove(m_strJournalKey);
+        m_leftJournal.reset();
+        return;
+    }
+    WriteLog("UpdateManager::AttachDevice the burn of %s started %s did not finish; backup %s",
+             left.image.c_str(), left.started.c_str(), left.backup.c_str());
+}
+
+int UpdateManager::WriteJournal() {
+    if (m_strJournalKey.empty())
+        return status::kSuccess;
+    journal::Entry entry;
+    entry.speaker = m_strJournalKey;
+    entry.vid = m_deviceImage.VID;
+    entry.pid = m_deviceImage.PID;
+    entry.image = m_strFileImagePath;
+    entry.imageFw = m_fileImage.FWVer;
+    entry.imageSize = m_fileImage.TotalSize;
+    entry.imageDigest = journal::DigestOf(m_fileImage.Data.get(), m_fileImage.TotalSize);
+    entry.backup = m_strLastBackup;
+    entry.backupFw = m_bEepromBroken ? 0 : m_deviceImage.FWVer;
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char started[32];
+    std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S", &local);
+    entry.started = started;
+    std::string reason;
+    if (!journal::Write(entry, reason)) {
+        WriteLog("UpdateManager::UpdateFirmware journal failed, burn not started: %s",
+                 reason.c_str());
+        return status::kFailure;
+    }
+    return status::kSuccess;
+}
+
+// Runs on the burn thread: touches nothing the window thread reads.
+void UpdateManager::EndJournal() {
+    journal::Remove(m_strJournalKey);
+}
+
 int UpdateManager::UpdateFirmware(const char* path) {
+    return UpdateFirmware(path, 0);
+}
+
+int UpdateManager::UpdateFirmware(const char* path, uint16_t requiredFwVer) {
     // A second burn, or a new file image under the running one, would corrupt both.
     if (BusyOrCollect())
         return status::kFailure;
@@ -287,9 +396,16 @@ int UpdateManager::UpdateFirmware(const char* path) {
     WriteLog("UpdateManager::VerifyFWFile return 0x%X", result);
     if (result == status::kSuccess) {
         bool compatible;
-        if (m_bEepromBroken)
+        if (m_bEepromBroken) {
+            // Nothing on the EEPROM to compare with but the chip; still, an image for another
+            // vendor would make the speaker answer under an ID nothing looks for again.
             compatible = m_fileImage.ChipVer == m_deviceImage.ChipVer;
-        else
+            if (compatible && m_fileImage.VID != m_deviceImage.VID) {
+                WriteLog("UpdateManager::VerifyCompatibility VID =0x%X is not the speaker's 0x%X",
+                         m_fileImage.VID, m_deviceImage.VID);
+                compatible = false;
+            }
+        } else
             compatible = m_fileImage.ChipVer == m_deviceImage.ChipVer &&
                          m_fileImage.PID == m_deviceImage.PID &&
                          m_fileImage.VID == m_deviceImage.VID &&
@@ -301,19 +417,36 @@ int UpdateManager::UpdateFirmware(const char* path) {
                      m_fileImage.TotalSize, m_nEepromSize);
             compatible = false;
         }
+        // The image must give the setting that was asked for, not merely fit the speaker.
+        if (compatible && requiredFwVer != 0 && m_fileImage.FWVer != requiredFwVer) {
+            WriteLog("UpdateManager::VerifyCompatibility FWVer =0x%X is not the 0x%X asked for",
+                     m_fileImage.FWVer, requiredFwVer);
+            compatible = false;
+        }
         result = compatible ? status::kSuccess : status::kIncompatible;
         WriteLog("UpdateManager::VerifyCompatibility eeprom data is broken %d, return 0x%X",
                  m_bEepromBroken ? 1 : 0, result);
     }
+    // From here to the end of the read-back no other program may touch the EEPROM.
+    std::unique_ptr<SpeakerLock> lock;
+    if (result == status::kSuccess)
+        result = LockSpeaker("UpdateFirmware", lock);
     if (result == status::kSuccess)
         result = WriteBackup();
+    if (result == status::kSuccess) {
+        m_strFileImagePath = path;
+        result = WriteJournal();
+        if (result == status::kSuccess)
+            m_leftJournal.reset(); // this burn's record replaces the one left behind
+    }
     if (result == status::kSuccess) {
         // Burning from the moment we say the burn started: a poll before the thread runs must
         // not read the idle state as a failure.
         SetState(status::kBurnRunning);
         try {
-            m_burnThread = std::thread(&UpdateManager::BurnThread, this);
+            m_burnThread = std::thread(&UpdateManager::BurnThread, this, std::move(lock));
         } catch (const std::system_error&) {
+            EndJournal();
             SetState(status::kBurnIdle);
             result = status::kFailure;
         }
@@ -322,11 +455,16 @@ int UpdateManager::UpdateFirmware(const char* path) {
     return result;
 }
 
-void UpdateManager::BurnThread(UpdateManager* self) {
-    // No suspend, shutdown or idle action while the EEPROM holds half an image.
+void UpdateManager::BurnThread(UpdateManager* self, std::unique_ptr<SpeakerLock> lock) {
+    // No suspend, shutdown or idle action, and no death by a caught signal, while the
+    // EEPROM holds half an image.
+    const BurnSignalShield shield;
     const BurnSleepGuard sleepGuard;
-    if (self->BurnFW(&self->m_fileImage) == status::kFailure)
+    if (self->BurnFW(&self->m_fileImage) == status::kFailure) {
+        self->EndJournal();
         self->SetState(status::kBurnFailed); // never leave the state at "burning"
+    }
+    lock.reset();
 }
 
 int UpdateManager::BurnFW(FWInfo* info) {
@@ -360,6 +498,9 @@ int UpdateManager::BurnFW(FWInfo* info) {
         WriteLog("UpdateManager::BurnFW binary compare fail");
         result = status::kBurnFailed;
     }
+    // The read-back has ended: whatever it found, the burn is no longer under way. Gone
+    // before the state says so, so that nobody who saw the end finds the record.
+    EndJournal();
     SetState(result);
     readBack.reset();
     WriteLog("UpdateManager::BurnFW returm 0x%X", result);

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "FWInfo.h"
+#include "Journal.h"
+#include "SpeakerLock.h"
 #include "UsbBackend.h"
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -24,6 +27,9 @@ public:
     int AttachDevice(int vid, int pid);
     int GetFWVersion(uint16_t* version);
     int UpdateFirmware(const char* path);
+    // The same, for a burn that must give one setting: an image whose firmware version word
+    // is not requiredFwVer (0: any) is refused with 64 before anything is written.
+    int UpdateFirmware(const char* path, uint16_t requiredFwVer);
     int GteUpdateProgress(int* progress);
     int DetachDevice();
 
@@ -48,6 +54,15 @@ public:
     // The backup written before the last burn ("" when none), and the whole EEPROM as read
     // at attach when its content failed the checks (for the raw backup).
     std::string LastBackupPath() const;
+    // Who held the speaker when the last operation was refused with kSpeakerBusy, and why
+    // the lock could not be used when it failed with 1 ("" when it could).
+    dormane::SpeakerLockHolder BusyHolder() const { return m_busyHolder; }
+    std::string LockProblem() const { return m_strLockProblem; }
+    // The last attach wrote the size probe's marker and could not put the EEPROM's first
+    // bytes back: the speaker holds a damaged image now.
+    bool RestoreFailed() const { return m_bRestoreFailed; }
+    // The journal of a burn that did not finish, as the last attach found it for this speaker.
+    const std::optional<dormane::journal::Entry>& LeftJournal() const { return m_leftJournal; }
     // Reads the whole detected EEPROM into out; false when it cannot be read.
     bool ReadWholeEeprom(std::unique_ptr<uint8_t[]>& out, uint32_t& size);
 
@@ -56,7 +71,11 @@ private:
     void SetState(int state);
     void SetProgress(int progress);
     int WriteBackup();
-    static void BurnThread(UpdateManager* self);
+    int LockSpeaker(const char* operation, std::unique_ptr<dormane::SpeakerLock>& lock);
+    int WriteJournal();
+    void FindJournal();
+    void EndJournal();
+    static void BurnThread(UpdateManager* self, std::unique_ptr<dormane::SpeakerLock> lock);
 
     FWInfo m_deviceImage;
     FWInfo m_fileImage;
@@ -70,4 +89,10 @@ private:
     std::string m_strLastBackup;
     std::unique_ptr<uint8_t[]> m_rawEeprom; // the whole EEPROM, kept when its content was invalid
     uint32_t m_nRawEepromSize = 0;
+    dormane::SpeakerLockHolder m_busyHolder;
+    std::string m_strLockProblem;
+    bool m_bRestoreFailed = false;
+    std::string m_strJournalKey; // the attached speaker's, "" when it has none
+    std::string m_strFileImagePath;
+    std::optional<dormane::journal::Entry> m_leftJournal;
 };

@@ -32,6 +32,12 @@ struct UsbDeviceInfo {
     uint16_t pid = 0;
     uint16_t bcdDevice = 0; // release number; the speaker sets it to its firmware version
     std::vector<uint8_t> interfaceClasses;
+    // Names the EEPROM behind the device for the speaker lock: the same for every process
+    // and user that can reach it; empty when nothing outside this process can (no lock).
+    std::string lockKey;
+    // Names the speaker across unplugging and power cycles, for the burn journal; empty
+    // when nothing about it outlives this process.
+    std::string journalKey;
 
     bool HasInterfaceClass(uint8_t cls) const {
         for (uint8_t c : interfaceClasses)

@@ -97,6 +97,12 @@ bool Describe(libusb_device* dev, UsbDeviceInfo& info) {
     info.vid = desc.idVendor;
     info.pid = desc.idProduct;
     info.bcdDevice = desc.bcdDevice;
+    // The port it sits on is the one thing all processes see alike; across a power cycle
+    // only the vendor stays (the product ID follows the image it runs).
+    info.lockKey = "usb-" + info.path;
+    char vendor[32];
+    std::snprintf(vendor, sizeof vendor, "usb-vid-%04X", desc.idVendor);
+    info.journalKey = vendor;
     info.interfaceClasses.clear();
     for (uint8_t i = 0; i < config->bNumInterfaces; ++i) {
         const libusb_interface& itf = config->interface[i];

@@ -89,6 +89,8 @@ UsbResult SimBackend::Enumerate(std::vector<UsbDeviceInfo>& out) {
         info.pid = s.Pid();
         info.bcdDevice = s.BcdDevice();
         info.interfaceClasses = s.InterfaceClasses();
+        info.lockKey = s.FileKey();
+        info.journalKey = s.FileKey();
         out.push_back(std::move(info));
     }
     return UsbResult::Ok;

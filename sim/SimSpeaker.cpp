@@ -2,11 +2,16 @@
 
 #include "ImageBuilder.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
 #include <utility>
 
 namespace dormane::sim {
@@ -138,7 +143,10 @@ SimSpeaker::SimSpeaker(const Scenario& scenario, std::shared_ptr<Clock> clock)
     });
 }
 
-SimSpeaker::~SimSpeaker() = default;
+SimSpeaker::~SimSpeaker() {
+    if (m_fileFd >= 0)
+        ::close(m_fileFd);
+}
 
 std::shared_ptr<SimSpeaker> SimSpeaker::Create(const Scenario& scenario,
                                                std::shared_ptr<Clock> clock, std::string& error) {
@@ -162,43 +170,75 @@ std::shared_ptr<SimSpeaker> SimSpeaker::Create(const Scenario& scenario,
 bool SimSpeaker::LoadFile(const std::string& path, std::string& error) {
     std::lock_guard<std::mutex> guard(m_lock);
     std::vector<uint8_t>& memory = m_eeprom.Memory();
-    std::ifstream in(path, std::ios::binary);
-    if (in) {
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
-        if (in.bad()) {
-            error = "eeprom-file: cannot read " + path;
+    // Kept open for the speaker's life: every process that names the file shares one EEPROM.
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    bool created = false;
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0644);
+        created = fd >= 0;
+        if (fd < 0 && errno == EEXIST)
+            fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    }
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
+        error = "eeprom-file: cannot open " + path + " as a regular file";
+        return false;
+    }
+    m_fileFd = fd;
+    char* canonical = ::realpath(path.c_str(), nullptr);
+    m_strFileKey = std::string("sim-eeprom:") + (canonical ? canonical : path.c_str());
+    std::free(canonical);
+    if (created) {
+        // A new file starts with the default content, so that it can be inspected at once.
+        if (::pwrite(fd, memory.data(), memory.size(), 0) != static_cast<ssize_t>(memory.size())) {
+            error = "eeprom-file: cannot write " + path;
             return false;
         }
-        if (bytes.size() > memory.size()) {
-            error = "eeprom-file: " + path + " holds " + std::to_string(bytes.size()) +
-                    " bytes, more than the EEPROM's " + std::to_string(memory.size());
-            return false;
-        }
-        // What the file does not cover reads as erased.
-        std::fill(memory.begin(), memory.end(), 0xFF);
-        std::copy(bytes.begin(), bytes.end(), memory.begin());
         m_strFile = path;
-        m_nFileSize = bytes.size();
         return true;
     }
-    // A new file starts with the default content, so that it can be inspected at once.
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(memory.data()),
-              static_cast<std::streamsize>(memory.size()));
-    out.close();
-    if (!out) {
-        error = "eeprom-file: cannot create " + path;
+    if (static_cast<uint64_t>(st.st_size) > memory.size()) {
+        error = "eeprom-file: " + path + " holds " + std::to_string(st.st_size) +
+                " bytes, more than the EEPROM's " + std::to_string(memory.size());
         return false;
     }
     m_strFile = path;
-    m_nFileSize = memory.size();
+    if (!SyncFromFile()) {
+        error = "eeprom-file: cannot read " + path;
+        return false;
+    }
+    return true;
+}
+
+// Runs under the lock. Another process may have written the file since: the file is the
+// EEPROM, this process's copy only a cache of it. What the file does not cover reads as erased.
+bool SimSpeaker::SyncFromFile() {
+    if (m_fileFd < 0)
+        return true;
+    std::vector<uint8_t>& memory = m_eeprom.Memory();
+    std::vector<uint8_t> bytes(memory.size(), 0xFF);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            ::pread(m_fileFd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    memory.swap(bytes);
+    m_nFileSize = done;
     return true;
 }
 
 // Runs under the lock, right after a write took effect.
 void SimSpeaker::WriteBack(uint32_t first, uint32_t count) {
-    if (m_strFile.empty())
+    if (m_fileFd < 0)
         return;
     const std::vector<uint8_t>& memory = m_eeprom.Memory();
     if (m_nFileSize < memory.size()) {
@@ -206,13 +246,7 @@ void SimSpeaker::WriteBack(uint32_t first, uint32_t count) {
         first = 0;
         count = static_cast<uint32_t>(memory.size());
     }
-    std::fstream file(m_strFile, std::ios::binary | std::ios::in | std::ios::out);
-    if (file) {
-        file.seekp(first);
-        file.write(reinterpret_cast<const char*>(memory.data() + first), count);
-        file.flush();
-    }
-    if (!file) {
+    if (::pwrite(m_fileFd, memory.data() + first, count, first) != static_cast<ssize_t>(count)) {
         m_counters.fileWriteErrors.fetch_add(1, std::memory_order_relaxed);
         return;
     }
@@ -261,6 +295,8 @@ void SimSpeaker::RunCommand(uint8_t command, Time now) {
         return; // not a transfer this controller knows
 
     m_counters.i2cTransfers.fetch_add(1, std::memory_order_relaxed);
+    if (!SyncFromFile())
+        m_counters.fileWriteErrors.fetch_add(1, std::memory_order_relaxed);
     const Time bit(static_cast<int64_t>(std::llround(1e6 / m_nI2cKhz)));
     const uint8_t device = m_regs[0x80];
     const uint8_t count = std::min<uint8_t>(m_regs[kRegCount], 16);
@@ -447,6 +483,9 @@ void SimSpeaker::PokeEeprom(uint32_t position, const std::vector<uint8_t>& bytes
     std::vector<uint8_t>& memory = m_eeprom.Memory();
     for (size_t i = 0; i < bytes.size(); ++i)
         memory[(position + i) % memory.size()] = bytes[i];
+    // The file is the EEPROM: a poke that stayed in memory would be undone by the next read.
+    if (!bytes.empty())
+        WriteBack(0, static_cast<uint32_t>(memory.size()));
 }
 
 uint32_t SimSpeaker::EepromSize() const {

@@ -70,6 +70,10 @@ public:
     // Device descriptor followed by the configuration descriptor, as sysfs shows them.
     std::vector<uint8_t> Descriptors() const;
 
+    // "sim-eeprom:" and the eeprom-file's real path, or empty without a file: what the
+    // speaker lock and the burn journal know this speaker by.
+    std::string FileKey() const { return m_strFileKey; }
+
     // Inspection, safe from any thread.
     std::vector<uint8_t> Eeprom() const;
     void PokeEeprom(uint32_t position, const std::vector<uint8_t>& bytes);
@@ -95,6 +99,7 @@ private:
     using Time = Clock::Duration;
 
     bool LoadFile(const std::string& path, std::string& error);
+    bool SyncFromFile();
     void WriteBack(uint32_t first, uint32_t count);
     UsbResult Vendor(bool in, uint16_t reg, uint8_t* data, uint16_t length, Time now);
     UsbResult Standard(uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_t* data,
@@ -124,6 +129,8 @@ private:
     std::mt19937_64 m_rng;
     uint32_t m_nForcedNacks = 0;
     std::string m_strFile;
+    std::string m_strFileKey;
+    int m_fileFd = -1;
     uint64_t m_nFileSize = 0;
     Interceptor m_fnInterceptor;
     bool m_bRecording = false;

@@ -188,6 +188,7 @@ struct CompatCase {
     const char* string50;
     std::function<void(ImageSpec&)> change;
     int expected;
+    uint16_t requiredFw = 0; // the setting the burn is for; 0: any image
 };
 
 class Compatibility : public SimEngineTest, public ::testing::WithParamInterface<CompatCase> {};
@@ -202,7 +203,7 @@ TEST_P(Compatibility, DecidesBeforeAnythingIsWritten) {
     const auto before = Speaker()->Eeprom();
     ClearLog();
 
-    const int r = engine_->UpdateFirmware(file.c_str());
+    const int r = engine_->UpdateFirmware(file.c_str(), c.requiredFw);
     EXPECT_EQ(r, c.expected);
     char line[128];
     std::snprintf(line, sizeof line,
@@ -230,14 +231,18 @@ INSTANTIATE_TEST_SUITE_P(
         CompatCase{"OtherChip", false, "5023B", [](ImageSpec& s) { s.chip = 0x6502; }, 64},
         CompatCase{"OtherChipVer", false, "5023B", [](ImageSpec& s) { s.chipVer = 1; }, 64},
         CompatCase{"RevCDeviceRevBFile", false, "5023C", Same, 64},
-        CompatCase{"BrokenOnlyChipVerCounts", true, "5023B",
+        CompatCase{"BrokenChipVerAndVendorCount", true, "5023B",
                    [](ImageSpec& s) {
-                       s.vid = 0x1234;
                        s.pid = 0x4321;
                        s.chip = 0x6599;
                    },
                    0},
-        CompatCase{"BrokenOtherChipVer", true, "5023B", [](ImageSpec& s) { s.chipVer = 1; }, 64}),
+        CompatCase{"BrokenOtherChipVer", true, "5023B", [](ImageSpec& s) { s.chipVer = 1; }, 64},
+        // The speaker would come back under another vendor ID, which nothing looks for.
+        CompatCase{"BrokenOtherVendor", true, "5023B", [](ImageSpec& s) { s.vid = 0x1234; }, 64},
+        CompatCase{"ModeAskedAndGiven", false, "5023B", Same, 0, 0x0803},
+        CompatCase{"OtherModeThanAsked", false, "5023B", Same, 64, 0x0813},
+        CompatCase{"BrokenOtherModeThanAsked", true, "5023B", Same, 64, 0x0813}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(SimEngineTest, ImageLargerThanTheEepromIsRefused) {

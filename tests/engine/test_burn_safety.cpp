@@ -1,0 +1,330 @@
+// One burn at a time, a burn that outlives its signals, an attach that leaves the EEPROM as
+// it found it, and the journal that tells of a burn that did not finish.
+#include "SimFixture.h"
+
+#include "BurnShield.h"
+#include "Journal.h"
+#include "SpeakerLock.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+using namespace dormane;
+using dormane::imagebuilder::Descriptor;
+using dormane::imagebuilder::ImageSpec;
+using testsupport::SimEngineTest;
+using testsupport::WaitForBurn;
+
+namespace {
+
+constexpr int kVid = 0x0D8C;
+constexpr int kPid = 0x0082;
+constexpr uint16_t kRegBlockTail = 0x90;
+constexpr uint8_t kCmdWrite2 = 0xB0;
+
+std::vector<uint8_t> SmallImage(uint16_t fw, uint32_t total = 0x400) {
+    ImageSpec spec;
+    spec.descriptors = {Descriptor::Image(0x40, total - 0x40)};
+    spec.fwVer = fw;
+    spec.fillSeed = fw;
+    return imagebuilder::Build(spec);
+}
+
+// The EEPROM write commands of the transport: the transfer that ends a block with the
+// byte count (0x93) and the write command (0x94).
+bool IsWriteCommand(const sim::ControlRecord& rec, uint8_t* count = nullptr) {
+    if ((rec.bmRequestType & 0x80) || rec.wValue != kRegBlockTail || rec.data.size() != 5 ||
+        rec.data[4] != kCmdWrite2)
+        return false;
+    if (count)
+        *count = rec.data[3];
+    return true;
+}
+
+// Lock files in a folder of the test's own; the simulated speaker's EEPROM in a file, so
+// that it has a lock key and a journal key.
+class SafetyTest : public SimEngineTest {
+protected:
+    void SetUp() override {
+        SimEngineTest::SetUp();
+        const char* previous = std::getenv(kLockFolderVariable);
+        savedLockDir_ = previous ? std::optional<std::string>(previous) : std::nullopt;
+        std::filesystem::create_directories(dir_ / "locks");
+        setenv(kLockFolderVariable, (dir_ / "locks").c_str(), 1);
+    }
+    void TearDown() override {
+        if (savedLockDir_)
+            setenv(kLockFolderVariable, savedLockDir_->c_str(), 1);
+        else
+            unsetenv(kLockFolderVariable);
+        SimEngineTest::TearDown();
+    }
+    void StartWithFile(const std::string& extra = "") {
+        Start("eeprom-file=" + eeprom_ + (extra.empty() ? "" : "," + extra));
+    }
+    std::string Key() const {
+        char* real = realpath(eeprom_.c_str(), nullptr);
+        std::string key = std::string("sim-eeprom:") + (real ? real : "");
+        std::free(real);
+        return key;
+    }
+
+    std::string eeprom_ = dir_ / "speaker.eeprom";
+    std::optional<std::string> savedLockDir_;
+};
+
+// ---------------------------------------------------------------- the lock itself
+
+TEST_F(SafetyTest, ASecondHolderIsRefusedAndToldWhoHoldsTheSpeaker) {
+    std::unique_ptr<SpeakerLock> first;
+    SpeakerLockHolder holder;
+    std::string reason;
+    ASSERT_EQ(TakeSpeakerLock("k", 0, first, holder, reason), LockResult::Taken) << reason;
+
+    // flock excludes another open of the file even within one process.
+    std::unique_ptr<SpeakerLock> second;
+    EXPECT_EQ(TakeSpeakerLock("k", 120, second, holder, reason), LockResult::Busy);
+    EXPECT_FALSE(second);
+    EXPECT_EQ(holder.pid, static_cast<long>(getpid()));
+    EXPECT_EQ(holder.program, program_invocation_short_name);
+    EXPECT_EQ(holder.Describe(),
+              "PID " + std::to_string(getpid()) + " (" + program_invocation_short_name + ")");
+
+    // Every user can lock the same file after us.
+    struct stat st {};
+    ASSERT_EQ(stat(SpeakerLockPath("k").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666u);
+
+    first.reset();
+    EXPECT_EQ(TakeSpeakerLock("k", 0, second, holder, reason), LockResult::Taken);
+    // Another key is another speaker.
+    std::unique_ptr<SpeakerLock> other;
+    EXPECT_EQ(TakeSpeakerLock("other", 0, other, holder, reason), LockResult::Taken);
+}
+
+TEST_F(SafetyTest, ALockFileThatIsNoRegularFileIsRefusedAtOnce) {
+    ASSERT_EQ(mkfifo(SpeakerLockPath("fifo").c_str(), 0666), 0);
+    std::unique_ptr<SpeakerLock> lock;
+    SpeakerLockHolder holder;
+    std::string reason;
+    EXPECT_EQ(TakeSpeakerLock("fifo", 5000, lock, holder, reason), LockResult::Failed);
+    EXPECT_NE(reason.find("not a regular file"), std::string::npos) << reason;
+}
+
+// ---------------------------------------------------------------- the engine holds it
+
+TEST_F(SafetyTest, AttachAndBurnWaitForTheSpeakerThenRefuseWithoutTouchingIt) {
+    StartWithFile("fw=0813");
+    ASSERT_EQ(engine_->AttachDevice(kVid, kPid), 0);
+    const auto before = Speaker()->Eeprom();
+    const std::string file = WriteFile("fw.bin", SmallImage(0x0803));
+
+    // Another program holds the speaker: attach and burn give up after their wait.
+    std::unique_ptr<SpeakerLock> other;
+    SpeakerLockHolder holder;
+    std::string reason;
+    ASSERT_EQ(TakeSpeakerLock(Key(), 0, other, holder, reason), LockResult::Taken);
+    Speaker()->Record(true);
+    EXPECT_EQ(engine_->UpdateFirmware(file.c_str()), status::kSpeakerBusy);
+    EXPECT_EQ(Core().BusyHolder().pid, static_cast<long>(getpid()));
+    EXPECT_EQ(engine_->AttachDevice(kVid, kPid), status::kSpeakerBusy);
+    int progress = -1;
+    EXPECT_EQ(engine_->GteUpdateProgress(&progress), status::kBurnIdle);
+    EXPECT_TRUE(Backups().empty());
+    EXPECT_EQ(Speaker()->Eeprom(), before);
+    for (const auto& rec : Speaker()->TakeRecords())
+        EXPECT_FALSE(IsWriteCommand(rec)) << "a write reached the speaker";
+
+    // Once it lets go, both go through.
+    other.reset();
+    ASSERT_EQ(engine_->AttachDevice(kVid, kPid), 0);
+    ASSERT_EQ(engine_->UpdateFirmware(file.c_str()), 0);
+    // The burn holds the speaker until its read-back has ended.
+    std::unique_ptr<SpeakerLock> during;
+    EXPECT_EQ(TakeSpeakerLock(Key(), 0, during, holder, reason), LockResult::Busy);
+    EXPECT_EQ(WaitForBurn(*engine_), status::kBurnVerified);
+    EXPECT_EQ(engine_->DetachDevice(), 0); // collects the burn thread, which let go
+    EXPECT_EQ(TakeSpeakerLock(Key(), 0, during, holder, reason), LockResult::Taken);
+}
+
+// ---------------------------------------------------------------- the size probe's marker
+
+struct RestoreCase {
+    const char* name;
+    int failedRestoreWrites; // write commands after the marker that the speaker fails
+    int attach;
+};
+
+class ProbeMarker : public SafetyTest, public ::testing::WithParamInterface<RestoreCase> {};
+
+TEST_P(ProbeMarker, IsTakenBackOrTheAttachFails) {
+    const RestoreCase& c = GetParam();
+    Start("eeprom=8192");
+    // A blank chip: the detection writes its marker at 0 and must take it back.
+    Speaker()->PokeEeprom(0, std::vector<uint8_t>(8192, 0xFF));
+    const auto before = Speaker()->Eeprom();
+    int writes = 0;
+    int failed = 0;
+    Speaker()->SetInterceptor([&](const sim::ControlRecord& rec) -> std::optional<UsbResult> {
+        if (!IsWriteCommand(rec) || writes++ == 0) // the first write is the marker itself
+            return std::nullopt;
+        if (failed >= c.failedRestoreWrites)
+            return std::nullopt;
+        ++failed;
+        return UsbResult::Stall;
+    });
+    ClearLog();
+    EXPECT_EQ(engine_->AttachDevice(kVid, kPid), c.attach);
+    Speaker()->SetInterceptor(nullptr);
+    const auto after = Speaker()->Eeprom();
+    if (c.attach == status::kSuccess) {
+        EXPECT_EQ(after, before) << "first bytes " << int(after[0]) << " " << int(after[1]);
+        EXPECT_FALSE(Core().RestoreFailed());
+        EXPECT_TRUE(LogMatching("UpdateManager::DetectEEPSize restore").empty());
+    } else {
+        EXPECT_TRUE(Core().RestoreFailed());
+        EXPECT_EQ(
+            LogMatching("UpdateManager::DetectEEPSize restore"),
+            std::vector<std::string>{"UpdateManager::DetectEEPSize restore first bytes fail"});
+    }
+}
+
+// A transfer the speaker fails ends that write at once: one failed restore attempt each.
+INSTANTIATE_TEST_SUITE_P(Table, ProbeMarker,
+                         ::testing::Values(RestoreCase{"FirstTry", 0, 0},
+                                           RestoreCase{"SecondTry", 1, 0},
+                                           RestoreCase{"LastTry", 3, 0},
+                                           RestoreCase{"NeverTaken", 1000, status::kNoDevice}),
+                         [](const auto& info) { return info.param.name; });
+
+// ---------------------------------------------------------------- the journal
+
+TEST_F(SafetyTest, TheJournalStandsFromBeforeTheFirstWriteToTheEndOfTheReadBack) {
+    StartWithFile("fw=0813");
+    ASSERT_EQ(engine_->AttachDevice(kVid, kPid), 0);
+    EXPECT_FALSE(Core().LeftJournal());
+    const std::string file = WriteFile("fw.bin", SmallImage(0x0803));
+    const std::string journalPath = journal::JournalPath(Key());
+    bool seenAtFirstWrite = false;
+    bool first = true;
+    Speaker()->SetInterceptor([&](const sim::ControlRecord& rec) -> std::optional<UsbResult> {
+        if (first && IsWriteCommand(rec)) {
+            first = false;
+            seenAtFirstWrite = std::filesystem::exists(journalPath);
+        }
+        return std::nullopt;
+    });
+    ASSERT_EQ(engine_->UpdateFirmware(file.c_str()), 0);
+    const auto entry = journal::Find(Key());
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->image, file);
+    EXPECT_EQ(entry->imageFw, 0x0803);
+    EXPECT_EQ(entry->backup, Core().LastBackupPath());
+    EXPECT_EQ(entry->backupFw, 0x0813);
+    EXPECT_EQ(WaitForBurn(*engine_), status::kBurnVerified);
+    Speaker()->SetInterceptor(nullptr);
+    EXPECT_TRUE(seenAtFirstWrite);
+    EXPECT_FALSE(std::filesystem::exists(journalPath));
+}
+
+TEST_F(SafetyTest, AFailedBurnEndsItsJournalToo) {
+    StartWithFile("fw=0813");
+    ASSERT_EQ(engine_->AttachDevice(kVid, kPid), 0);
+    const std::string file = WriteFile("fw.bin", SmallImage(0x0803));
+    // The speaker goes away after a few writes of the burn.
+    int writes = 0;
+    std::shared_ptr<sim::SimSpeaker> speaker = Speaker();
+    speaker->SetInterceptor([&](const sim::ControlRecord& rec) -> std::optional<UsbResult> {
+        if (IsWriteCommand(rec) && ++writes == 5)
+            speaker->Unplug();
+        return std::nullopt;
+    });
+    ASSERT_EQ(engine_->UpdateFirmware(file.c_str()), 0);
+    EXPECT_EQ(WaitForBurn(*engine_), status::kBurnFailed);
+    EXPECT_FALSE(journal::Find(Key()));
+}
+
+struct LeftCase {
+    const char* name;
+    bool imageWhole; // the EEPROM holds the journal's image after all
+    bool expectReported;
+};
+
+class LeftJournal : public SafetyTest, public ::testing::WithParamInterface<LeftCase> {};
+
+TEST_P(LeftJournal, IsReportedUnlessTheBurnFinishedAfterAll) {
+    const LeftCase& c = GetParam();
+    const auto image = SmallImage(0x0803);
+    const std::string file = WriteFile("fw.bin", image);
+    StartWithFile("fw=0813");
+    if (c.imageWhole)
+        Speaker()->PokeEeprom(0, image);
+    // What a burn that was killed mid-way leaves behind.
+    journal::Entry left;
+    left.speaker = Key();
+    left.vid = kVid;
+    left.pid = kPid;
+    left.image = file;
+    left.imageFw = 0x0803;
+    left.imageSize = static_cast<uint32_t>(image.size());
+    left.imageDigest = journal::DigestOf(image.data(), left.imageSize);
+    left.backup = (dir_ / "state/dormane/backups/backup-x-VID0D8C-PID0082-FW0813.bin");
+    left.backupFw = 0x0813;
+    left.started = "2026-12-10 14:00:00";
+    std::string reason;
+    ASSERT_TRUE(journal::Write(left, reason)) << reason;
+
+    ASSERT_EQ(engine_->AttachDevice(kVid, kPid), 0);
+    EXPECT_EQ(Core().LeftJournal().has_value(), c.expectReported);
+    EXPECT_EQ(journal::Find(Key()).has_value(), c.expectReported);
+    if (c.expectReported) {
+        EXPECT_EQ(Core().LeftJournal()->backup, left.backup);
+        EXPECT_EQ(Core().LeftJournal()->started, left.started);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LeftJournal,
+                         ::testing::Values(LeftCase{"CutOff", false, true},
+                                           LeftCase{"FinishedAfterAll", true, false}),
+                         [](const auto& info) { return info.param.name; });
+
+// ---------------------------------------------------------------- signals during a burn
+
+TEST_F(SafetyTest, CaughtSignalsDuringABurnAreNotedAndTheHandlersComeBack) {
+    Start("fw=0813");
+    ASSERT_EQ(engine_->AttachDevice(kVid, kPid), 0);
+    const auto image = SmallImage(0x0803, 0x1000);
+    const std::string file = WriteFile("fw.bin", image);
+    ClearArrivedSignal();
+    bool sent = false;
+    Speaker()->SetInterceptor([&](const sim::ControlRecord& rec) -> std::optional<UsbResult> {
+        // In the middle of the writing: every signal that would end the process by default.
+        if (!sent && IsWriteCommand(rec)) {
+            sent = true;
+            for (int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGUSR1})
+                raise(signal);
+        }
+        return std::nullopt;
+    });
+    ASSERT_EQ(engine_->UpdateFirmware(file.c_str()), 0);
+    EXPECT_EQ(WaitForBurn(*engine_), status::kBurnVerified);
+    Speaker()->SetInterceptor(nullptr);
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(ArrivedSignal(), SIGTERM); // the first one that asked the process to end
+    const auto eeprom = Speaker()->Eeprom();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), eeprom.begin()));
+
+    EXPECT_EQ(engine_->DetachDevice(), 0); // the burn thread has ended, and its shield
+    for (int signal : {SIGTERM, SIGHUP, SIGPIPE}) {
+        struct sigaction now {};
+        sigaction(signal, nullptr, &now);
+        EXPECT_EQ(now.sa_handler, SIG_DFL) << "signal " << signal;
+    }
+    ClearArrivedSignal();
+}
+
+} // namespace
