@@ -103,6 +103,8 @@ int UpdateManager::AttachDevice(int vidArg, int pidArg) {
     m_bRestoreFailed = false;
     m_leftJournal.reset();
     m_strJournalKey.clear();
+    m_wAttachedVid = vid;
+    m_wAttachedPid = pid;
 
     bool started = rmDeviceStart(vid, pid) != 0;
     WriteLog("UpdateManager::AttachDevice  rmDeviceStart VID =0x%X PID =0x%X, return %d", vid, pid,
@@ -292,8 +294,9 @@ int UpdateManager::WriteBackup() {
                                     m_deviceImage.VID, m_deviceImage.PID, m_deviceImage.FWVer,
                                     false, pathOrReason);
     } else {
-        r = backup::WriteBackupFile(m_rawEeprom.get(), m_nRawEepromSize, m_deviceImage.VID,
-                                    m_deviceImage.PID, m_deviceImage.FWVer, true, pathOrReason);
+        // Named after the speaker, not after what the broken bytes say of themselves.
+        r = backup::WriteBackupFile(m_rawEeprom.get(), m_nRawEepromSize, m_wAttachedVid,
+                                    m_wAttachedPid, 0, true, pathOrReason);
     }
     if (r == status::kSuccess) {
         m_strLastBackup = pathOrReason;
@@ -351,8 +354,8 @@ int UpdateManager::WriteJournal() {
         return status::kSuccess;
     journal::Entry entry;
     entry.speaker = m_strJournalKey;
-    entry.vid = m_deviceImage.VID;
-    entry.pid = m_deviceImage.PID;
+    entry.vid = m_wAttachedVid;
+    entry.pid = m_wAttachedPid;
     entry.image = m_strFileImagePath;
     entry.imageFw = m_fileImage.FWVer;
     entry.imageSize = m_fileImage.TotalSize;
@@ -400,9 +403,9 @@ int UpdateManager::UpdateFirmware(const char* path, uint16_t requiredFwVer) {
             // Nothing on the EEPROM to compare with but the chip; still, an image for another
             // vendor would make the speaker answer under an ID nothing looks for again.
             compatible = m_fileImage.ChipVer == m_deviceImage.ChipVer;
-            if (compatible && m_fileImage.VID != m_deviceImage.VID) {
+            if (compatible && m_fileImage.VID != m_wAttachedVid) {
                 WriteLog("UpdateManager::VerifyCompatibility VID =0x%X is not the speaker's 0x%X",
-                         m_fileImage.VID, m_deviceImage.VID);
+                         m_fileImage.VID, m_wAttachedVid);
                 compatible = false;
             }
         } else

@@ -49,6 +49,10 @@ public:
     const FWInfo& DeviceImage() const { return m_deviceImage; }
     const FWInfo& FileImage() const { return m_fileImage; }
     bool EepromBroken() const { return m_bEepromBroken; }
+    // The IDs the speaker was attached with. Over a damaged EEPROM the device image's own
+    // fields hold whatever the broken bytes say; these are what the speaker answers to.
+    uint16_t AttachedVid() const { return m_wAttachedVid; }
+    uint16_t AttachedPid() const { return m_wAttachedPid; }
     uint32_t EepromSize() const { return m_nEepromSize; }
     bool BurnRunning() const;
     // The backup written before the last burn ("" when none), and the whole EEPROM as read
@@ -94,5 +98,7 @@ private:
     bool m_bRestoreFailed = false;
     std::string m_strJournalKey; // the attached speaker's, "" when it has none
     std::string m_strFileImagePath;
+    uint16_t m_wAttachedVid = 0;
+    uint16_t m_wAttachedPid = 0;
     std::optional<dormane::journal::Entry> m_leftJournal;
 };
