@@ -1,5 +1,7 @@
 #include "Engine.h"
 
+#include "Backup.h"
+#include "BurnShield.h"
 #include "Discovery.h"
 #include "Status.h"
 #include "Transport.h"
@@ -10,40 +12,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
 
 namespace {
-
-volatile std::sig_atomic_t g_interrupted = 0;
-
-void OnInterrupt(int) {
-    g_interrupted = 1;
-}
-
-// While the burn runs, Ctrl-C and a polite kill only note the wish to stop: the burn cannot
-// be cancelled, and leaving now would leave the speaker half-written.
-class InterruptGuard {
-public:
-    InterruptGuard() {
-        struct sigaction action {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &oldInt_);
-        sigaction(SIGTERM, &action, &oldTerm_);
-        g_interrupted = 0;
-    }
-    ~InterruptGuard() {
-        sigaction(SIGINT, &oldInt_, nullptr);
-        sigaction(SIGTERM, &oldTerm_, nullptr);
-    }
-
-private:
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-};
 
 void PrintBar(int progress) {
     constexpr int width = 40;
@@ -51,6 +24,22 @@ void PrintBar(int progress) {
     std::printf("\rBurning [%s%s] %3d%%", std::string(filled, '#').c_str(),
                 std::string(width - filled, '.').c_str(), progress);
     std::fflush(stdout);
+}
+
+std::string ShellQuote(const std::string& s) {
+    if (!s.empty() && s.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                          "0123456789-_=,./:+@%") == std::string::npos)
+        return s;
+    std::string quoted = "'";
+    for (char c : s)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string Hex4(uint16_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", value);
+    return text;
 }
 
 } // namespace
@@ -84,7 +73,9 @@ AttachResult AttachSpeaker(FWUpdateInterface& engine, uint16_t pid, bool withDis
     AttachResult result;
     result.pid = pid;
     result.status = engine.AttachDevice(kSpeakerVid, pid);
-    if (result.status == dormane::status::kSuccess || !withDiscovery)
+    // A busy speaker was found; looking for it elsewhere would only wait for it again.
+    if (result.status == dormane::status::kSuccess ||
+        result.status == dormane::status::kSpeakerBusy || !withDiscovery)
         return result;
     result.discoveryRan = true;
     uint16_t foundPid = 0xFFFF;
@@ -111,17 +102,94 @@ bool StartSession(CliContext& ctx, const std::string& pidText, bool withDiscover
         return false;
     }
     attach = AttachSpeaker(*engine, static_cast<uint16_t>(pid), withDiscovery);
-    if (requireAttached && attach.status != dormane::status::kSuccess) {
-        std::fprintf(stderr, "dormane-cli: %s\n", ExplainAttachFailure(attach).c_str());
-        ctx.exitCode = attach.status;
+    const UpdateManager* core = engine->Core();
+    // A busy speaker, or one the attach could not leave as it found it, ends every command.
+    const bool mustStop = attach.status == dormane::status::kSpeakerBusy ||
+                          (core && (core->RestoreFailed() || !core->LockProblem().empty()));
+    if ((requireAttached || mustStop) && attach.status != dormane::status::kSuccess) {
+        std::fprintf(stderr, "dormane-cli: %s\n", ExplainAttachFailure(attach, core).c_str());
+        ctx.exitCode = ExitCodeOf(attach.status);
         return false;
     }
+    if (core)
+        ReportLeftJournal(ctx, *core);
     return true;
 }
 
-std::string ExplainAttachFailure(const AttachResult& result) {
+int ExitCodeOf(int engineStatus) {
+    return engineStatus == dormane::status::kSpeakerBusy ? kExitSpeakerBusy : engineStatus;
+}
+
+std::string CommandLine(const CliContext& ctx, const std::string& rest) {
+    std::string line = "dormane-cli";
+    if (ctx.scenario)
+        line += ctx.scenario->empty() ? " --simulate" : " --simulate=" + ShellQuote(*ctx.scenario);
+    return line + " " + rest;
+}
+
+std::string RestoreAdvice(const CliContext& ctx, const UpdateManager& core) {
+    std::string backup = core.LastBackupPath();
+    if (backup.empty() ||
+        !dormane::backup::FirmwareOfBackup(backup, core.AttachedVid(), core.AttachedPid())) {
+        const auto newest = dormane::backup::NewestBackup(core.AttachedVid(), core.AttachedPid());
+        backup = newest ? newest->path : std::string();
+    }
+    if (!backup.empty())
+        return "To put back the firmware the speaker had before, keep it on and run: " +
+               CommandLine(ctx, "flash " + ShellQuote(backup));
+    return "No backup of a valid image of this speaker is at hand; keep the speaker on and "
+           "write a fresh image with: " +
+           CommandLine(ctx, "set enable") + " (or: set disable)";
+}
+
+void ReportLeftJournal(const CliContext& ctx, const UpdateManager& core) {
+    const auto& left = core.LeftJournal();
+    if (!left)
+        return;
+    std::string text = "The last burn of this speaker (" + left->image + ", started " +
+                       left->started + ") did not finish";
+    if (!left->backup.empty() && left->backupFw != 0)
+        text += ". To restore the firmware it had before (" + Hex4(left->backupFw) +
+                "), keep the speaker on and run: " +
+                CommandLine(ctx, "flash " + ShellQuote(left->backup));
+    else
+        text += ". " + RestoreAdvice(ctx, core);
+    std::fprintf(stderr, "dormane-cli: %s\n", text.c_str());
+}
+
+std::string DamagedAdvice(const CliContext& ctx, const UpdateManager& core) {
+    std::string text = "The speaker's firmware is damaged: its EEPROM holds no valid image (a "
+                       "burn that was cut off leaves it so). Repair it with: " +
+                       CommandLine(ctx, "set enable") + " (or: set disable)";
+    if (const auto newest = dormane::backup::NewestBackup(core.AttachedVid(), core.AttachedPid()))
+        text += ", or put back the newest backup (firmware " + Hex4(newest->fwVersion) +
+                ") with: " + CommandLine(ctx, "flash " + ShellQuote(newest->path));
+    return text + ".";
+}
+
+std::string SettingOf(uint16_t fwVersion) {
+    if (fwVersion == 0x0813)
+        return "auto-standby enabled (firmware 8.13: standby after 20 idle minutes)";
+    if (fwVersion == 0x0803)
+        return "auto-standby disabled (firmware 8.03: always on)";
+    return "firmware " + Hex4(fwVersion) + ", which is neither of the two auto-standby settings";
+}
+
+std::string ExplainAttachFailure(const AttachResult& result, const UpdateManager* core) {
     char ids[64];
     std::snprintf(ids, sizeof ids, "%04X:%04X", kSpeakerVid, result.pid);
+    if (result.status == dormane::status::kSpeakerBusy)
+        return std::string("The speaker (USB ") + ids + ") is busy: " +
+               (core ? core->BusyHolder().Describe() : std::string("another program")) +
+               " is using it. Wait until it has finished, then try again.";
+    if (core && !core->LockProblem().empty())
+        return "The speaker cannot be locked against other programs (" + core->LockProblem() +
+               "), so nothing was done.";
+    if (core && core->RestoreFailed())
+        return std::string("The speaker (USB ") + ids +
+               ") answered, but its EEPROM could not be put back as it was: its first bytes "
+               "could not be restored after the size probe. Its firmware is damaged now; keep "
+               "it on and repair it with: dormane-cli set enable (or: set disable).";
     if (rmLastError() == dormane::UsbResult::NoPermission)
         return std::string("The speaker (USB ") + ids +
                ") is connected, but this user may not open it. Install the udev rule "
@@ -142,32 +210,63 @@ const char* AutoStandbyOf(uint16_t fwVersion) {
     return "unsupported";
 }
 
-int BurnWithProgress(FWUpdateInterface& engine, const std::string& file, CliContext& ctx) {
+namespace {
+
+// Why the engine refused an image, in the user's terms.
+std::string RefusalReason(int status, const UpdateManager& core, uint16_t requiredFwVer) {
     namespace st = dormane::status;
-    InterruptGuard guard;
-    const int started = engine.UpdateFirmware(file.c_str());
+    const FWInfo& image = core.FileImage();
+    if (status == st::kSpeakerBusy)
+        return "the speaker is busy: " + core.BusyHolder().Describe() + " is using it";
+    if (status == st::kFailure && !core.LockProblem().empty())
+        return "the speaker cannot be locked against other programs (" + core.LockProblem() + ")";
+    if (status == st::kIncompatible && requiredFwVer != 0 && image.FWVer != requiredFwVer &&
+        image.ChipVer == core.DeviceImage().ChipVer && image.VID == core.AttachedVid())
+        return "the image holds firmware " + Hex4(image.FWVer) + ", not the " +
+               (requiredFwVer == 0x0813 ? "8.13 that enable" : "8.03 that disable") + " needs";
+    if (status == st::kIncompatible && core.EepromBroken() && image.VID != core.AttachedVid())
+        return "the image is built for USB vendor " + Hex4(image.VID) +
+               "; after it the speaker would no longer be found";
+    return st::Describe(status);
+}
+
+} // namespace
+
+int BurnWithProgress(FWUpdateInterface& engine, const std::string& file, CliContext& ctx,
+                     uint16_t requiredFwVer) {
+    namespace st = dormane::status;
+    dormane::ClearArrivedSignal();
+    const int started = engine.UpdateFirmware(file.c_str(), requiredFwVer);
+    const UpdateManager& core = *engine.Core();
     if (started != st::kSuccess) {
+        const std::string reason = RefusalReason(started, core, requiredFwVer);
         if (ctx.json) {
             std::printf("%s\n", nlohmann::json{{"event", "result"},
-                                               {"status", started},
+                                               {"status", ExitCodeOf(started)},
                                                {"state", nullptr},
-                                               {"message", st::Describe(started)}}
+                                               {"message", reason}}
                                     .dump()
                                     .c_str());
         } else {
-            std::fprintf(
-                stderr,
-                "dormane-cli: the image was refused: %s (status %d). Nothing was written.\n",
-                st::Describe(started), started);
+            std::fprintf(stderr,
+                         "dormane-cli: the image was refused: %s (status %d). Nothing was "
+                         "written.\n",
+                         reason.c_str(), started);
         }
-        return started;
+        return ExitCodeOf(started);
     }
-    const std::string backup = engine.Core() ? engine.Core()->LastBackupPath() : std::string();
+    const std::string backup = core.LastBackupPath();
+    const uint16_t burning = core.FileImage().FWVer;
     if (ctx.json)
-        std::printf("%s\n",
-                    nlohmann::json{{"event", "started"}, {"backup", backup}}.dump().c_str());
+        std::printf("%s\n", nlohmann::json{{"event", "started"},
+                                           {"backup", backup},
+                                           {"fwVersion", Hex4(burning)},
+                                           {"setting", SettingOf(burning)}}
+                                .dump()
+                                .c_str());
     else
-        std::printf("Backup of the speaker's firmware: %s\n", backup.c_str());
+        std::printf("Backup of the speaker's firmware: %s\nWriting %s.\n", backup.c_str(),
+                    SettingOf(burning).c_str());
     std::fflush(stdout);
 
     const bool terminal = !ctx.json && isatty(STDOUT_FILENO);
@@ -193,7 +292,7 @@ int BurnWithProgress(FWUpdateInterface& engine, const std::string& file, CliCont
         }
         if (state != st::kBurnRunning)
             break;
-        if (g_interrupted && !warned) {
+        if (dormane::ArrivedSignal() != 0 && !warned) {
             warned = true;
             std::fprintf(stderr, "\nThe burn is running and cannot be stopped. Keep the speaker "
                                  "switched on and connected; dormane-cli ends when the burn has "
@@ -206,20 +305,20 @@ int BurnWithProgress(FWUpdateInterface& engine, const std::string& file, CliCont
 
     const bool ok = state == st::kBurnVerified;
     if (ctx.json) {
-        std::printf("%s\n", nlohmann::json{{"event", "result"},
-                                           {"status", ok ? 0 : kExitBurnFailed},
-                                           {"state", state},
-                                           {"message", st::Describe(state)}}
-                                .dump()
-                                .c_str());
+        nlohmann::json result{{"event", "result"},
+                              {"status", ok ? 0 : kExitBurnFailed},
+                              {"state", state},
+                              {"message", st::Describe(state)}};
+        if (!ok)
+            result["restore"] = RestoreAdvice(ctx, core);
+        std::printf("%s\n", result.dump().c_str());
     } else if (ok) {
         std::printf("The firmware was written and verified. Switch the speaker off and on again "
                     "to start it with the new setting.\n");
     } else {
         std::printf("The burn failed (state %d): the EEPROM did not read back equal to the "
-                    "image. Keep the speaker on and run the same command again; the backup "
-                    "above holds the previous firmware.\n",
-                    state);
+                    "image. Keep the speaker on and run the same command again. %s\n",
+                    state, RestoreAdvice(ctx, core).c_str());
     }
     return ok ? 0 : kExitBurnFailed;
 }

@@ -3,6 +3,7 @@
 #include "Command.h"
 
 #include "FWUpdateInterface.h"
+#include "UpdateManager.h"
 
 #include <cstdint>
 #include <memory>
@@ -12,6 +13,7 @@ inline constexpr uint16_t kSpeakerVid = 0x0D8C;
 inline constexpr uint16_t kSpeakerDefaultPid = 0x0082;
 inline constexpr int kExitBurnFailed = 3;
 inline constexpr int kExitDownloadFailed = 4;
+inline constexpr int kExitSpeakerBusy = 5; // another program is attaching or burning it
 
 // Chooses the backend, creates the engine and initialises it. Returns 0, or the exit status
 // after telling the user why the engine could not start.
@@ -37,14 +39,39 @@ bool StartSession(CliContext& ctx, const std::string& pidText, bool withDiscover
                   AttachResult& attach);
 
 // A sentence telling the user why no speaker could be attached.
-std::string ExplainAttachFailure(const AttachResult& result);
+std::string ExplainAttachFailure(const AttachResult& result, const UpdateManager* core = nullptr);
+
+// The exit status for an engine status: 5 for a busy speaker, the status itself otherwise.
+int ExitCodeOf(int engineStatus);
+
+// The command line that repeats this run's global options (--simulate) before rest, quoted
+// for a POSIX shell: what the user types to do rest on the same speaker.
+std::string CommandLine(const CliContext& ctx, const std::string& rest);
+
+// The way back after a burn that did not end verified: the command that restores the best
+// backup there is (the one saved before this burn when it holds a valid image, else the
+// newest valid backup of this speaker), or the command that downloads an image afresh.
+std::string RestoreAdvice(const CliContext& ctx, const UpdateManager& core);
+
+// Tells the user (standard error) when the attach found the journal of a burn of this
+// speaker that did not finish, with the command that restores the backup saved before it.
+void ReportLeftJournal(const CliContext& ctx, const UpdateManager& core);
+
+// The sentence for a speaker whose EEPROM holds no valid image, with the way to repair it.
+std::string DamagedAdvice(const CliContext& ctx, const UpdateManager& core);
 
 // "enabled" (0x0813), "disabled" (0x0803), or "unsupported".
 const char* AutoStandbyOf(uint16_t fwVersion);
 
-// Starts the burn of file, shows its progress until it ends and reports the result.
-// Returns the exit status: 0 burned and verified, the refusal's status, or 3.
-int BurnWithProgress(FWUpdateInterface& engine, const std::string& file, CliContext& ctx);
+// "enable (firmware 8.13: standby after 20 idle minutes)" for 0x0813 and the like; a word
+// of neither build gives "no auto-standby setting this tool knows".
+std::string SettingOf(uint16_t fwVersion);
+
+// Starts the burn of file, shows its progress until it ends and reports the result. A
+// requiredFwVer other than 0 refuses an image of another firmware (the setting asked for).
+// Returns the exit status: 0 burned and verified, the refusal's status, 5 busy, or 3.
+int BurnWithProgress(FWUpdateInterface& engine, const std::string& file, CliContext& ctx,
+                     uint16_t requiredFwVer = 0);
 
 // Parses decimal or 0x-prefixed hex; false when the text is not such a number.
 bool ParseUnsigned(const std::string& text, uint64_t& value);

@@ -6,6 +6,7 @@
 #include "Discovery.h"
 #include "Download.h"
 #include "FWInfo.h"
+#include "Journal.h"
 #include "Network.h"
 #include "Paths.h"
 #include "Settings.h"
@@ -138,12 +139,13 @@ private:
 
 class Doctor {
 public:
-    explicit Doctor(const DoctorOptions& options) : m_options(options) {}
+    Doctor(const DoctorOptions& options, const CliContext& ctx) : m_options(options), m_ctx(ctx) {}
 
     std::vector<Check> Run() {
         CheckUsb();
         CheckSpeaker();
         CheckAccess();
+        CheckFirmware();
         CheckUdevRule();
         CheckSettings();
         CheckTempFolder();
@@ -225,6 +227,7 @@ private:
         }
         // Opens each matching device and reads one register: no write reaches the speaker.
         if (rmSelectAudioDevice(kSpeakerVid, m_pid) > 0) {
+            m_accessOk = true;
             Add("access", "Speaker access", Verdict::Ok,
                 "the speaker can be opened and answers vendor requests");
             return;
@@ -250,6 +253,58 @@ private:
                     ")",
                 "Unplug the speaker and plug it in again. The rule gives access to the user "
                 "logged in at this machine's seat, not to a remote (SSH) session.");
+    }
+
+    // Reads the image on the EEPROM with the engine's own checks; unlike an attach it never
+    // writes (no size probe), so it reads with the transport's initial addressing.
+    void CheckFirmware() {
+        if (!m_accessOk) {
+            Add("firmware", "Speaker firmware", Verdict::Skip,
+                "not read: the speaker cannot be opened");
+            return;
+        }
+        if (rmDeviceStart(kSpeakerVid, m_pid) == 0) {
+            Add("firmware", "Speaker firmware", Verdict::Fail, "the speaker could not be selected",
+                "Unplug the speaker, plug it in again, switch it on and run doctor again.");
+            return;
+        }
+        const dormane::UsbDeviceInfo* selected = rmSelectedDevice();
+        const std::string journalKey = selected ? selected->journalKey : std::string();
+        UpdateManager reader;
+        FWInfo info;
+        const int r = reader.ReadFWInfoDevice(&info);
+        rmDeviceStop();
+        const auto left = dormane::journal::Find(journalKey);
+        if (r == st::kFailure) {
+            Add("firmware", "Speaker firmware", Verdict::Fail,
+                "the speaker's EEPROM could not be read",
+                "Keep the speaker switched on, unplug it and plug it in again, then run doctor "
+                "again.");
+            return;
+        }
+        if (r != st::kSuccess) {
+            std::string advice =
+                "Repair it with: " + CommandLine(m_ctx, "set enable") + " (or: set disable).";
+            if (const auto newest = dormane::backup::NewestBackup(kSpeakerVid, m_pid))
+                advice += " Or put back the newest backup (firmware " + Hex4(newest->fwVersion) +
+                          ") with: " + CommandLine(m_ctx, "flash " + newest->path);
+            Add("firmware", "Speaker firmware", Verdict::Fail,
+                "the speaker's firmware is damaged: its EEPROM holds no valid image", advice);
+            return;
+        }
+        if (left &&
+            dormane::journal::DigestOf(info.Data.get(), info.TotalSize) != left->imageDigest) {
+            Add("firmware", "Speaker firmware", Verdict::Fail,
+                "firmware " + Hex4(info.FWVer) + ", but the last burn (" + left->image +
+                    ", started " + left->started + ") did not finish",
+                left->backupFw != 0 ? "Restore the firmware it had before with: " +
+                                          CommandLine(m_ctx, "flash " + left->backup)
+                                    : "Write a whole image again with: " +
+                                          CommandLine(m_ctx, "set enable") + " (or: set disable).");
+            return;
+        }
+        Add("firmware", "Speaker firmware", Verdict::Ok,
+            "firmware " + Hex4(info.FWVer) + ": " + SettingOf(info.FWVer));
     }
 
     void CheckUdevRule() {
@@ -416,6 +471,8 @@ private:
     }
 
     const DoctorOptions& m_options;
+    const CliContext& m_ctx;
+    bool m_accessOk = false;
     std::vector<Check> m_checks;
     bool m_usbUp = false;
     bool m_speakerFound = false;
@@ -427,7 +484,7 @@ void RunDoctor(const DoctorOptions& options, CliContext& ctx) {
         ctx.exitCode = r;
         return;
     }
-    const std::vector<Check> checks = Doctor(options).Run();
+    const std::vector<Check> checks = Doctor(options, ctx).Run();
     int failed = 0;
     int warned = 0;
     for (const Check& c : checks) {

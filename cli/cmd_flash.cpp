@@ -25,7 +25,8 @@ void AddFlash(CLI::App& app, CliContext& ctx) {
     CLI::App* cmd = app.add_subcommand(
         "flash", "Burn a firmware image file into the speaker, read it back and compare. A "
                  "backup of the speaker's firmware is saved first. Exit status: 0 verified, "
-                 "1/32/64/128 refused (nothing written), 3 burn failed, 16 no speaker.");
+                 "1/32/64/128 refused (nothing written), 3 burn failed, 5 speaker busy, 16 no "
+                 "speaker.");
     cmd->add_option("FILE", options->file, "Firmware image file")->required();
     cmd->add_option("--pid", options->pid, "USB product ID (default 0x0082)");
     cmd->callback([options, &ctx] { RunFlash(*options, ctx); });

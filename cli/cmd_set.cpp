@@ -31,21 +31,30 @@ void Say(const CliContext& ctx, const char* event, const std::string& text) {
 void RunSet(const SetOptions& options, CliContext& ctx) {
     namespace st = dormane::status;
     const bool enable = options.mode == "enable";
+    const uint16_t wanted = enable ? 0x0813 : 0x0803;
     std::unique_ptr<FWUpdateInterface> engine;
     AttachResult attach;
     if (!StartSession(ctx, options.pid, true, false, engine, attach))
         return;
+    const UpdateManager& core = *engine->Core();
     uint16_t version = 0;
     const int versionStatus =
         attach.status == st::kSuccess ? engine->GetFWVersion(&version) : attach.status;
     if (versionStatus != st::kSuccess) {
-        std::fprintf(stderr, "dormane-cli: %s\n", ExplainAttachFailure(attach).c_str());
-        ctx.exitCode = versionStatus;
+        std::fprintf(stderr, "dormane-cli: %s\n", ExplainAttachFailure(attach, &core).c_str());
+        ctx.exitCode = ExitCodeOf(versionStatus);
         return;
     }
+    char text[200];
+    // A speaker whose EEPROM holds no valid image (a burn that was cut off) is repaired, not
+    // turned away: writing a whole image is the way back.
+    const bool damaged = core.EepromBroken();
     const std::string current = AutoStandbyOf(version);
-    char text[160];
-    if (current == "unsupported") {
+    if (damaged) {
+        Say(ctx, "damaged",
+            "The speaker's firmware is damaged (its EEPROM holds no valid image); writing a "
+            "whole image repairs it.");
+    } else if (current == "unsupported") {
         std::snprintf(text, sizeof text,
                       "The speaker runs firmware %04X, which this tool does not support; nothing "
                       "was changed.",
@@ -53,11 +62,14 @@ void RunSet(const SetOptions& options, CliContext& ctx) {
         Say(ctx, "refused", text);
         ctx.exitCode = st::kFailure;
         return;
+    } else {
+        std::snprintf(text, sizeof text, "Auto-standby is %s now (firmware %04X).", current.c_str(),
+                      version);
+        Say(ctx, "current", text);
     }
-    std::snprintf(text, sizeof text, "Auto-standby is %s now (firmware %04X).", current.c_str(),
-                  version);
-    Say(ctx, "current", text);
-    if ((current == "enabled") == enable && !options.force) {
+    // An unfinished burn may have left an image that reads valid but is not the one asked.
+    const bool unfinished = core.LeftJournal().has_value();
+    if (!damaged && !unfinished && (current == "enabled") == enable && !options.force) {
         Say(ctx, "unchanged",
             std::string("Auto-standby is already ") + current +
                 "; nothing to do (--force writes it again).");
@@ -68,20 +80,27 @@ void RunSet(const SetOptions& options, CliContext& ctx) {
     std::string image = options.file;
     if (image.empty()) {
         dormane::InitLocalAppPaths();
-        dormane::SetDownloadOptions({options.baseUrl, options.caFile});
+        dormane::DownloadOptions download = dormane::GetDownloadOptions();
+        download.baseUrl = options.baseUrl;
+        download.caFile = options.caFile;
+        dormane::SetDownloadOptions(download);
         const std::string url = dormane::FirmwareUrl(enable, options.baseUrl);
         Say(ctx, "download", "Downloading " + url);
-        const int code = dormane::DownloadFile(url);
+        std::string reason;
+        const int code = dormane::DownloadFile(url, &reason);
         if (code != dormane::kDownloadOk) {
-            std::snprintf(text, sizeof text, "The download failed: %s (code %d).",
-                          dormane::DescribeDownloadResult(code), code);
-            Say(ctx, "download-failed", text);
+            const std::string message = "The download failed: " + reason + " (code " +
+                                        std::to_string(code) + "). Nothing was written.";
+            if (ctx.json)
+                Say(ctx, "download-failed", message);
+            else
+                std::fprintf(stderr, "dormane-cli: %s\n", message.c_str());
             ctx.exitCode = kExitDownloadFailed;
             return;
         }
         image = dormane::g_strFirmwarePath;
     }
-    ctx.exitCode = BurnWithProgress(*engine, image, ctx);
+    ctx.exitCode = BurnWithProgress(*engine, image, ctx, wanted);
 }
 
 void AddSet(CLI::App& app, CliContext& ctx) {
@@ -89,8 +108,9 @@ void AddSet(CLI::App& app, CliContext& ctx) {
     CLI::App* cmd = app.add_subcommand(
         "set", "Switch auto-standby on (firmware 8.13: standby after 20 idle minutes) or off "
                "(8.03: always on): download the matching image, verify and burn it. Exit "
-               "status: 0 done, 3 burn failed, 4 download failed, 16 no speaker, else the "
-               "engine's refusal.");
+               "status: 0 done, 3 burn failed, 4 download failed, 5 speaker busy, 16 no "
+               "speaker, 64 the image is not the firmware for MODE, else the engine's refusal. "
+               "A speaker whose firmware is damaged is repaired.");
     cmd->add_option("MODE", options->mode, "enable or disable")
         ->required()
         ->check(CLI::IsMember({"enable", "disable"}));

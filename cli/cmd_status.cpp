@@ -24,8 +24,13 @@ void RunStatus(const StatusOptions& options, CliContext& ctx) {
     int status = attach.status;
     if (attached)
         status = engine->GetFWVersion(&version);
-    const bool versionRead = attached && status == dormane::status::kSuccess;
     const UpdateManager* core = engine->Core();
+    // A speaker whose EEPROM holds no valid image has no firmware version to show: the word
+    // the checks read from it is whatever the broken bytes say.
+    const bool damaged = attached && core && core->EepromBroken();
+    if (damaged)
+        status = dormane::status::kInvalidImage;
+    const bool versionRead = attached && status == dormane::status::kSuccess;
     char versionText[8];
     std::snprintf(versionText, sizeof versionText, "%04X", version);
 
@@ -39,6 +44,13 @@ void RunStatus(const StatusOptions& options, CliContext& ctx) {
         out["eepromSize"] = core ? core->EepromSize() : 0;
         out["chipVer"] = core ? core->DeviceImage().ChipVer : 2;
         out["eepromValid"] = attached && core && !core->EepromBroken();
+        out["damaged"] = damaged;
+        if (damaged)
+            out["error"] = DamagedAdvice(ctx, *core);
+        if (core && core->LeftJournal())
+            out["unfinishedBurn"] = {{"image", core->LeftJournal()->image},
+                                     {"started", core->LeftJournal()->started},
+                                     {"backup", core->LeftJournal()->backup}};
         out["vid"] = kSpeakerVid;
         out["pid"] = attach.pid;
         out["versionText"] = attach.discoveryRan && !attach.versionText.empty()
@@ -46,7 +58,9 @@ void RunStatus(const StatusOptions& options, CliContext& ctx) {
                                  : nlohmann::json(nullptr);
         std::printf("%s\n", out.dump().c_str());
     } else if (!attached) {
-        std::printf("%s\n", ExplainAttachFailure(attach).c_str());
+        std::printf("%s\n", ExplainAttachFailure(attach, core).c_str());
+    } else if (damaged) {
+        std::printf("%s\n", DamagedAdvice(ctx, *core).c_str());
     } else {
         std::printf("speaker: USB %04X:%04X\n", kSpeakerVid, attach.pid);
         if (versionRead) {
@@ -72,7 +86,9 @@ void AddStatus(CLI::App& app, CliContext& ctx) {
     auto options = std::make_shared<StatusOptions>();
     CLI::App* cmd = app.add_subcommand(
         "status", "Find the speaker and show its firmware version and auto-standby setting. "
-                  "Exit status: 0 when the version was read, otherwise 16 or 1.");
+                  "Exit status: 0 when the version was read, 128 when the firmware is damaged "
+                  "(the EEPROM holds no valid image), 5 when another program is using the "
+                  "speaker, otherwise 16 or 1.");
     cmd->add_option("--pid", options->pid, "USB product ID to try first (default 0x0082)");
     cmd->callback([options, &ctx] { RunStatus(*options, ctx); });
 }

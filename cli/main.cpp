@@ -2,6 +2,7 @@
 #include "Command.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 
 std::vector<RegisteredCommand>& RegisteredCommands() {
@@ -14,10 +15,15 @@ CommandRegistrar::CommandRegistrar(int order, CommandFactory factory) {
 }
 
 int main(int argc, char** argv) {
+    // A reader that goes away (dormane-cli status | head) makes a write fail, not the
+    // program end: a burn must outlive its pipe.
+    std::signal(SIGPIPE, SIG_IGN);
     CliContext ctx;
-    CLI::App app{"dormane-cli: read and switch the auto-standby setting of the speaker pair.\n"
-                 "Exit status: 0 success, 2 usage error, otherwise the engine's status code "
-                 "(1, 16, 32, 64, 128) or the command's own code."};
+    CLI::App app{
+        "dormane-cli: read and switch the auto-standby setting of the speaker pair.\n"
+        "Exit status: 0 success, 2 usage error, otherwise the engine's status code "
+        "(1, 16, 32, 64, 128) or the command's own code; 5 when another program is using the "
+        "speaker."};
     app.set_version_flag("--version", std::string("dormane-cli ") + DORMANE_VERSION);
     app.require_subcommand(1);
     app.fallthrough(); // global options may follow the command too
