@@ -9,6 +9,7 @@
 #include "Palette.h"
 #include "WindowMessages.h"
 
+#include "BurnShield.h"
 #include "Download.h"
 #include "FWUpdateInterface.h"
 #include "Network.h"
@@ -428,7 +429,9 @@ bool CDlgBase::WindowProc(unsigned message, intptr_t wParam, intptr_t) {
 
     switch (message) {
     case WM_CHECK_DONE:
-        if (wParam == status::kSuccess)
+        if (wParam == status::kSpeakerBusy)
+            ShowError(WARN_UPDATE_FAILED); // another program is burning it
+        else if (wParam == status::kSuccess)
             PostMessage(this, WM_NETTEST_DONE,
                         dormane::IsNetworkAlive() == dormane::kNetworkAlive ? dormane::kNetworkAlive
                                                                             : dormane::kNetworkDown,
@@ -441,7 +444,11 @@ bool CDlgBase::WindowProc(unsigned message, intptr_t wParam, intptr_t) {
             ShowError(WARN_UPDATE_FAILED);
         break;
     case WM_UPDATE_DONE:
-        if (wParam == status::kBurnVerified)
+        // Asked to end while the burn ran (a logout, a polite kill): it has ended now.
+        if (dormane::ArrivedSignal() != 0) {
+            m_nExitCode = wParam == status::kBurnVerified ? 0 : kExitBurnFailed;
+            EndWizard();
+        } else if (wParam == status::kBurnVerified)
             SwitchPage(PAGE_STEP4);
         else
             ShowError(WARN_UPDATE_FAILED);
@@ -450,7 +457,7 @@ bool CDlgBase::WindowProc(unsigned message, intptr_t wParam, intptr_t) {
         if (wParam == dormane::kNetworkAlive) {
             DecideCurrentMode();
             SwitchPage(PAGE_STEP2);
-            if (m_strFwVersion != "0803" && m_strFwVersion != "0813")
+            if (!NeedsRepair() && m_strFwVersion != "0803" && m_strFwVersion != "0813")
                 ShowUnsupported();
         } else {
             ShowError(WARN_NO_NETWORK);
@@ -467,7 +474,9 @@ int CDlgBase::StartUpdate() {
     if (!m_pUpdate)
         return status::kFailure;
     const std::string path = dormane::g_strFirmwarePath;
-    const int result = m_pUpdate->UpdateFirmware(path.c_str());
+    // Only the image of the chosen mode may be written, whatever the server sent.
+    const int result = m_pUpdate->UpdateFirmware(path.c_str(), m_bChosenMode ? kStandbyFirmware
+                                                                             : kAlwaysOnFirmware);
     if (result == status::kSuccess)
         SetTimer(IDT_UPDATE_PROGRESS, 100);
     return result;

@@ -44,6 +44,9 @@ public:
     static constexpr int IDT_CANCEL_DOWNLOAD = 257;
     static constexpr uint16_t kVendorId = 0x0D8C;
     static constexpr uint16_t kDefaultProductId = 0x0082;
+    static constexpr uint16_t kStandbyFirmware = 0x0813;  // "Enable"
+    static constexpr uint16_t kAlwaysOnFirmware = 0x0803; // "Disable"
+    static constexpr int kExitBurnFailed = 3;
 
     explicit CDlgBase(QWidget* parent = nullptr);
     // Waits for a worker thread that is still running, then deletes the pages.
@@ -67,8 +70,15 @@ public:
     // auto-standby is disabled, anything else (none included) that it is enabled.
     bool ClassifyCurrentSetting(std::string text);
     // The current mode from the firmware version word when it names one of the two builds,
-    // otherwise from the version text.
+    // otherwise from the version text. A speaker that needs repair gets the setting of its
+    // backup instead, or "Enable" without one.
     bool DecideCurrentMode();
+    // The check found a damaged EEPROM or an unfinished burn: the mode page comes next
+    // instead of the unsupported-speaker warning, and the burn writes a whole image.
+    bool NeedsRepair() const;
+    // The exit status of the program: 0, or 3 when it ended right after a failed burn
+    // because a signal asked it to end.
+    int ExitCode() const { return m_nExitCode; }
     // A close from the close button, the window manager or Escape: refused with a message
     // while a burn runs, deferred while a worker thread runs, otherwise the end.
     void RequestClose();
@@ -116,6 +126,10 @@ public:
     uint16_t m_wPid = 0xFFFF;
     bool m_bCurrentMode = false;
     bool m_bChosenMode = false;
+    // Written by the check thread, read after WM_CHECK_DONE.
+    bool m_bDamaged = false;
+    bool m_bUnfinishedBurn = false;
+    uint16_t m_wRepairFw = 0;
     CButtonST* m_btnStep2 = nullptr;
     CButtonST* m_btnStep3 = nullptr;
     CButtonST* m_btnStep4 = nullptr;
@@ -141,6 +155,7 @@ private:
     void ReportInitFailure();
     void EndWizard();
     bool BurnRunning() const;
+    void NoteDamage();
 
     std::thread m_checkThread;
     std::thread m_downloadThread;
@@ -149,6 +164,7 @@ private:
     std::atomic<bool> m_bDownloadThreadDone{true}; // set by the download thread at its end
     bool m_bClosePending = false;
     bool m_bEnded = false;
+    int m_nExitCode = 0;
     bool m_bDragging = false;
     QPoint m_ptDragOffset;
 };

@@ -12,10 +12,11 @@ CPelkoFWUpdateApp::CPelkoFWUpdateApp(int& argc, char** argv) : QApplication(argc
 
 int RunWizard() {
     CDlgBase dialog;
-    return dialog.DoModal();
+    dialog.DoModal();
+    return dialog.ExitCode();
 }
 
 bool CPelkoFWUpdateApp::InitInstance() {
-    RunWizard();
+    m_nExitCode = RunWizard();
     return false;
 }

@@ -11,7 +11,12 @@ public:
 
     // Runs the wizard and destroys it. Returns false: there is no event loop of its own after.
     bool InitInstance();
+    // The process's exit status once InitInstance has returned (CDlgBase::ExitCode).
+    int ExitCode() const { return m_nExitCode; }
+
+private:
+    int m_nExitCode = 0;
 };
 
-// Constructs the wizard window, runs it modally and destroys it. Returns the modal result.
+// Constructs the wizard window, runs it modally and destroys it. Returns its exit status.
 int RunWizard();

@@ -4,9 +4,11 @@
 
 #include "WindowMessages.h"
 
+#include "Backup.h"
 #include "Discovery.h"
 #include "FWUpdateInterface.h"
 #include "Status.h"
+#include "UpdateManager.h"
 
 #include <cstdio>
 
@@ -26,11 +28,17 @@ unsigned CDlgBase::CheckDeviceThreadProc(CDlgBase* dialog) {
 int CDlgBase::CheckDevice() {
     if (!m_pUpdate)
         return status::kFailure;
+    m_bDamaged = false;
+    m_bUnfinishedBurn = false;
+    m_wRepairFw = 0;
     int result = m_pUpdate->AttachDevice(kVendorId, kDefaultProductId);
-    if (result != status::kSuccess && FindUsbSpeaker(m_wPid, m_strVersionText) == 1)
+    // A busy speaker has been found already; another attach would only wait for it again.
+    if (result != status::kSuccess && result != status::kSpeakerBusy &&
+        FindUsbSpeaker(m_wPid, m_strVersionText) == 1)
         result = m_pUpdate->AttachDevice(kVendorId, m_wPid);
     if (result == status::kSuccess) {
         m_bAttached = true;
+        NoteDamage();
         uint16_t word = 0;
         result = m_pUpdate->GetFWVersion(&word);
         if (result == status::kSuccess) {
@@ -55,7 +63,33 @@ bool CDlgBase::ClassifyCurrentSetting(std::string text) {
     return m_bCurrentMode;
 }
 
+void CDlgBase::NoteDamage() {
+    const UpdateManager* core = m_pUpdate ? m_pUpdate->Core() : nullptr;
+    if (!core)
+        return;
+    // No valid image (a burn that was cut off): the speaker is damaged, not unsupported.
+    m_bDamaged = core->EepromBroken();
+    const auto& left = core->LeftJournal();
+    m_bUnfinishedBurn = left.has_value();
+    // The setting to offer for the repair: what the backup saved before the unfinished burn
+    // holds, else the newest backup of this speaker.
+    if (left && left->backupFw != 0)
+        m_wRepairFw = left->backupFw;
+    else if (const auto newest =
+                 dormane::backup::NewestBackup(core->AttachedVid(), core->AttachedPid()))
+        m_wRepairFw = newest->fwVersion;
+}
+
+bool CDlgBase::NeedsRepair() const {
+    return m_bDamaged || m_bUnfinishedBurn;
+}
+
 bool CDlgBase::DecideCurrentMode() {
+    if (NeedsRepair()) {
+        // "Enable" unless a backup says the speaker ran with auto-standby off.
+        m_bCurrentMode = m_wRepairFw != 0x0803;
+        return m_bCurrentMode;
+    }
     // The version text stays empty when the first attach succeeds (discovery does not run),
     // so the firmware version word decides whenever it names one of the two builds.
     if (m_strFwVersion == "0803")

@@ -132,5 +132,5 @@ int RunDormane(int argc, char** argv) {
     int qtArgc = static_cast<int>(qtArgs.size());
     CPelkoFWUpdateApp app(qtArgc, qtArgv.data());
     app.InitInstance();
-    return 0;
+    return app.ExitCode();
 }

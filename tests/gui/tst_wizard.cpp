@@ -12,10 +12,14 @@
 #include "Pages.h"
 #include "Palette.h"
 
+#include "BurnShield.h"
 #include "Download.h"
 #include "FWUpdateInterface.h"
+#include "ImageBuilder.h"
+#include "Journal.h"
 #include "Network.h"
 #include "SimBackend.h"
+#include "SpeakerLock.h"
 #include "Status.h"
 
 #include <QMessageBox>
@@ -29,6 +33,7 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <csignal>
 #include <deque>
 #include <fstream>
 #include <mutex>
@@ -167,6 +172,11 @@ private slots:
     void destroyDuringDownload();
     void closeDuringBurn_data();
     void closeDuringBurn();
+    void signalDuringBurn_data();
+    void signalDuringBurn();
+    void busySpeaker();
+    void repairDamaged_data();
+    void repairDamaged();
     void initFailure();
     void frameLook();
     void dragByOwnSurface();
@@ -198,6 +208,9 @@ void TestWizard::init() {
     for (const char* name : {"XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CONFIG_HOME", "TMPDIR"})
         qputenv(name, m_home->filePath(QString::fromUtf8(name)).toUtf8());
     m_strEeprom = m_home->filePath(QStringLiteral("speaker.eeprom"));
+    QVERIFY(QDir().mkpath(m_home->filePath(QStringLiteral("locks"))));
+    qputenv(dormane::kLockFolderVariable, m_home->filePath(QStringLiteral("locks")).toUtf8());
+    dormane::ClearArrivedSignal();
     m_answers.clear();
     m_shown.clear();
     m_nNetDown = 0;
@@ -222,6 +235,8 @@ void TestWizard::cleanup() {
     m_speaker.reset();
     dormane::ui::SetModalHook({});
     dormane::SetNetInterfaceSource({});
+    qunsetenv(dormane::kLockFolderVariable);
+    dormane::ClearArrivedSignal();
     m_home.reset();
 }
 
@@ -563,6 +578,9 @@ void TestWizard::warnings_data() {
                                   << "missing" << 0 << true << false << L{back} << L{103} << 1;
     QTest::newRow("103 refused image") << "fw=0803"
                                        << "junk" << 0 << true << false << L{back} << L{103} << 1;
+    QTest::newRow("103 image of the other setting")
+        << "fw=0803"
+        << "swapped" << 0 << true << false << L{back} << L{103} << 1;
     QTest::newRow("103 unplugged burn") << "fw=0803"
                                         << "" << 0 << true << true << L{back} << L{103} << 1;
     QTest::newRow("104 restart") << "fw=0800"
@@ -584,6 +602,13 @@ void TestWizard::warnings() {
     QString url;
     if (base == "missing") {
         url = "file://" + m_home->filePath(QStringLiteral("no-such-mirror"));
+    } else if (base == "swapped") {
+        // A mirror whose standby path serves the always-on image: valid, but not the one asked.
+        const QString path = m_home->filePath(QStringLiteral("swapped")) +
+                             QString::fromUtf8(dormane::kStandbyFirmwarePath);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QVERIFY(QFile::copy(kNonStandbyImage, path));
+        url = "file://" + m_home->filePath(QStringLiteral("swapped"));
     } else if (base == "junk") {
         // A mirror that serves something that is not a firmware image.
         const QString path = m_home->filePath(QStringLiteral("junk")) +
@@ -751,6 +776,123 @@ void TestWizard::closeDuringBurn() {
     // Once the burn has ended, closing ends the wizard.
     Click(m_wizard->m_btnClose);
     QVERIFY(m_wizard->Ended());
+}
+
+void TestWizard::signalDuringBurn_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("terminate") << SIGTERM;
+    QTest::newRow("logout") << SIGHUP;
+}
+
+void TestWizard::signalDuringBurn() {
+    QFETCH(int, signal);
+    QVERIFY(Start(QStringLiteral("fw=0803")));
+    ToModePage();
+    Click(m_wizard->m_pPageStep2->m_btnEnable);
+    m_gate.Close();
+    Click(m_wizard->m_btnNext);
+    QTRY_VERIFY_WITH_TIMEOUT(m_gate.Holding(), kWait);
+    // Would end the process by default; during the burn it is only noted.
+    QCOMPARE(::kill(::getpid(), signal), 0);
+    m_gate.Open();
+    // The burn ends with its read-back, then the wizard ends instead of waiting for the user.
+    QTRY_VERIFY_WITH_TIMEOUT(m_wizard->Ended(), kWait);
+    QCOMPARE(m_wizard->ExitCode(), 0);
+    QVERIFY(m_shown.isEmpty());
+    const QByteArray expected = ReadAll(kStandbyImage);
+    QCOMPARE(ReadAll(m_strEeprom).left(expected.size()), expected);
+}
+
+void TestWizard::busySpeaker() {
+    // Another program is burning this speaker: the check waits for it, then gives up.
+    QVERIFY(Start(QStringLiteral("fw=0803")));
+    char* real = ::realpath(m_strEeprom.toUtf8().constData(), nullptr);
+    QVERIFY(real);
+    const std::string key = std::string("sim-eeprom:") + real;
+    std::free(real);
+    std::unique_ptr<dormane::SpeakerLock> other;
+    dormane::SpeakerLockHolder holder;
+    std::string reason;
+    QCOMPARE(int(dormane::TakeSpeakerLock(key, 0, other, holder, reason)),
+             int(dormane::LockResult::Taken));
+    const QByteArray before = ReadAll(m_strEeprom);
+    Click(m_wizard->m_btnNext);
+    Click(m_wizard->m_btnNext);
+    QTRY_COMPARE_WITH_TIMEOUT(m_shown.size(), 1, kWait);
+    QCOMPARE(m_shown[0].code, 103u);
+    QTRY_COMPARE_WITH_TIMEOUT(m_wizard->m_nCurPage, int(CDlgBase::PAGE_STEP1), kWait);
+    QCOMPARE(ReadAll(m_strEeprom), before);
+    // Once it has let go, the check goes through.
+    other.reset();
+    Click(m_wizard->m_btnNext);
+    QTRY_COMPARE_WITH_TIMEOUT(m_wizard->m_nCurPage, int(CDlgBase::PAGE_STEP2), kWait);
+}
+
+void TestWizard::repairDamaged_data() {
+    QTest::addColumn<bool>("damaged");      // the EEPROM holds no valid image
+    QTest::addColumn<QString>("backupFw");  // a backup of this speaker with this firmware
+    QTest::addColumn<QString>("journalFw"); // an unfinished burn whose backup holds this
+    QTest::addColumn<bool>("preselected");  // the mode page's choice
+    QTest::newRow("damaged, no backup") << true << ""
+                                        << "" << true;
+    QTest::newRow("damaged, backup 8.03") << true << "0803"
+                                          << "" << false;
+    QTest::newRow("damaged, backup 8.13") << true << "0813"
+                                          << "" << true;
+    QTest::newRow("unfinished burn from 8.03") << true << "0813"
+                                               << "0803" << false;
+    // The burn was cut off where the image still reads valid: the setting it had comes back.
+    QTest::newRow("unfinished, image valid") << false << ""
+                                             << "0803" << false;
+}
+
+void TestWizard::repairDamaged() {
+    QFETCH(bool, damaged);
+    QFETCH(QString, backupFw);
+    QFETCH(QString, journalFw);
+    QFETCH(bool, preselected);
+    if (damaged) {
+        // What a cut-off burn leaves: the start of an image, the rest erased.
+        std::vector<uint8_t> content(16384, 0xFF);
+        const QByteArray start = ReadAll(kStandbyImage).left(300);
+        std::copy(start.begin(), start.end(), content.begin());
+        QVERIFY(dormane::imagebuilder::WriteFile(m_strEeprom.toStdString(), content));
+    }
+    const QString backups = m_home->filePath(QStringLiteral("XDG_STATE_HOME/dormane/backups"));
+    QVERIFY(QDir().mkpath(backups));
+    if (!backupFw.isEmpty())
+        QVERIFY(QFile::copy(backupFw == "0803" ? kNonStandbyImage : kStandbyImage,
+                            backups + "/backup-20261201-120000-VID0D8C-PID0082-FW" + backupFw +
+                                ".bin"));
+    QVERIFY(Start(damaged ? QString() : QStringLiteral("fw=0813")));
+    if (!journalFw.isEmpty()) {
+        char* real = ::realpath(m_strEeprom.toUtf8().constData(), nullptr);
+        QVERIFY(real);
+        dormane::journal::Entry left;
+        left.speaker = std::string("sim-eeprom:") + real;
+        std::free(real);
+        left.vid = 0x0D8C;
+        left.pid = 0x0082;
+        left.image = "elsewhere.bin";
+        left.imageFw = 0x0813;
+        left.imageDigest = "none";
+        left.backup = (backups + "/backup-20261209-120000-VID0D8C-PID0082-FW" + journalFw + ".bin")
+                          .toStdString();
+        left.backupFw = journalFw == "0803" ? 0x0803 : 0x0813;
+        left.started = "2026-12-09 12:00:00";
+        std::string reason;
+        QVERIFY2(dormane::journal::Write(left, reason), reason.c_str());
+    }
+    ToModePage();
+    // The mode page, not the unsupported-speaker warning.
+    QVERIFY(m_shown.isEmpty());
+    QVERIFY(m_wizard->NeedsRepair());
+    QCOMPARE(m_wizard->m_pPageStep2->GetMode(), preselected);
+    Click(m_wizard->m_btnNext);
+    QTRY_COMPARE_WITH_TIMEOUT(m_wizard->m_nCurPage, int(CDlgBase::PAGE_STEP4), kWait);
+    const QByteArray expected = ReadAll(preselected ? kStandbyImage : kNonStandbyImage);
+    QCOMPARE(ReadAll(m_strEeprom).left(expected.size()), expected);
+    QVERIFY(m_shown.isEmpty());
 }
 
 void TestWizard::initFailure() {
