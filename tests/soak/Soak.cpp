@@ -3,6 +3,7 @@
 #include "Backup.h"
 #include "Download.h"
 #include "FWUpdateInterface.h"
+#include "FaultyServer.h"
 #include "ImageBuilder.h"
 #include "Log.h"
 #include "Paths.h"
@@ -42,6 +43,11 @@ constexpr uint32_t kMinLatencyUs = 125;
 constexpr uint32_t kMaxLatencyUs = 1000;
 constexpr uint32_t kMinTwrUs = 500;
 constexpr uint32_t kMaxTwrUs = 10000;
+// Every burn of the soak asks for the always-on setting; a wrong-mode image holds the other.
+constexpr uint16_t kRequiredFw = 0x0803;
+constexpr uint16_t kOtherFw = 0x0813;
+// A stalled download gives up after this long; the download's own default is far longer.
+constexpr long kSoakStallSec = 1;
 // Real time to wait for a burn that was unblocked after a hang, before giving up on the
 // process: a burn thread that does not end cannot be joined.
 constexpr auto kUnhangGrace = std::chrono::seconds(10);
@@ -116,7 +122,7 @@ ImageSpec DeviceImageSpec(const ScenarioSpec& s) {
 // The image file as its kind asks: built for this speaker and then spoiled in one way.
 ImageSpec FileImageSpec(const ScenarioSpec& s) {
     ImageSpec spec = SizedImageSpec(s.imageTotal, static_cast<uint32_t>(Mix(s.index + 7 * s.seed)));
-    spec.fwVer = 0x0803;
+    spec.fwVer = s.kind == ImageKind::WrongMode ? kOtherFw : kRequiredFw;
     spec.chipVer = FileChipVer(s);
     switch (s.kind) {
     case ImageKind::ForeignVid:
@@ -143,6 +149,11 @@ ImageSpec FileImageSpec(const ScenarioSpec& s) {
     case ImageKind::Valid:
     case ImageKind::Oversized:
     case ImageKind::ErrorPage:
+    case ImageKind::WrongMode:
+    case ImageKind::HttpError:
+    case ImageKind::ShortBody:
+    case ImageKind::OversizedBody:
+    case ImageKind::StalledBody:
         break;
     }
     return spec;
@@ -152,27 +163,51 @@ std::vector<uint8_t> FileBytes(const ScenarioSpec& s) {
     if (s.kind == ImageKind::ErrorPage)
         return std::vector<uint8_t>(kErrorPage,
                                     kErrorPage + std::char_traits<char>::length(kErrorPage));
-    return dormane::imagebuilder::Build(FileImageSpec(s));
+    std::vector<uint8_t> bytes = dormane::imagebuilder::Build(FileImageSpec(s));
+    // A valid image at the start; what follows it is ignored by the checks, so only the
+    // download's limit stands between this body and a burn.
+    if (s.kind == ImageKind::OversizedBody)
+        bytes.resize(dormane::kMaxBodyBytes + 4096, 0xA5);
+    return bytes;
 }
 
-// Whether the engine must take the file as a valid image, by the format's own rules: the
-// bytes of the image region (a short file reads as zeros past its end) add up to 0 modulo
-// 256 and the extension block starts with the chip id's 0x65. Truncation keeps the header.
-bool FilePassesChecks(const ScenarioSpec& s, const std::vector<uint8_t>& padded) {
+// What DownloadFile must answer for the kind, fetched from where the kind is served.
+int ExpectedDownload(ImageKind k) {
+    switch (k) {
+    case ImageKind::HttpError:
+        return dormane::kDownloadOpenUrlFailed;
+    case ImageKind::ShortBody:
+    case ImageKind::OversizedBody:
+    case ImageKind::StalledBody:
+        return dormane::kDownloadReadFailed;
+    default:
+        return dormane::kDownloadOk;
+    }
+}
+
+Misbehaviour MisbehaviourOf(ImageKind k) {
+    switch (k) {
+    case ImageKind::HttpError:
+        return Misbehaviour::Status404;
+    case ImageKind::ShortBody:
+        return Misbehaviour::CutShort;
+    case ImageKind::StalledBody:
+        return Misbehaviour::Stall;
+    default:
+        return Misbehaviour::None;
+    }
+}
+
+// Whether the engine must take the file as a valid image, by the format's own rules. A file
+// shorter than the TotalSize its header declares is never one, whatever its missing bytes
+// would have summed to.
+bool FilePassesChecks(const ScenarioSpec& s) {
     switch (s.kind) {
     case ImageKind::BadChecksum:
     case ImageKind::BadMagic:
     case ImageKind::ErrorPage:
+    case ImageKind::Truncated:
         return false;
-    case ImageKind::Truncated: {
-        const ImageSpec spec = FileImageSpec(s);
-        const uint32_t start = dormane::imagebuilder::ImageStartOf(spec);
-        const uint32_t end = dormane::imagebuilder::ImageEndOf(spec);
-        uint8_t sum = 0;
-        for (uint32_t i = start; i < end; ++i)
-            sum = static_cast<uint8_t>(sum + padded[i]);
-        return sum == 0 && padded[end - 13] == 0x65;
-    }
     default:
         return true;
     }
@@ -188,7 +223,11 @@ bool Compatible(const ScenarioSpec& s) {
     const bool broken = s.content != Content::Valid;
     if (!broken && (file.vid != device.vid || file.pid != device.pid || file.chip != device.chip))
         return false;
-    return s.imageTotal <= s.eepromSize;
+    // Over an EEPROM without a valid image, an image of another vendor would leave a speaker
+    // that nothing finds again.
+    if (broken && file.vid != kVid)
+        return false;
+    return s.imageTotal <= s.eepromSize && file.fwVer == kRequiredFw;
 }
 
 std::vector<std::string> FilesIn(const std::string& folder) {
@@ -277,6 +316,8 @@ const char* Name(Content c) {
         return "broken";
     case Content::Blank:
         return "blank";
+    case Content::Partial:
+        return "partial";
     }
     return "?";
 }
@@ -303,20 +344,36 @@ const char* Name(ImageKind k) {
         return "bad-magic";
     case ImageKind::ErrorPage:
         return "error-page";
+    case ImageKind::WrongMode:
+        return "wrong-mode";
+    case ImageKind::HttpError:
+        return "download-404";
+    case ImageKind::ShortBody:
+        return "download-short";
+    case ImageKind::OversizedBody:
+        return "download-oversized";
+    case ImageKind::StalledBody:
+        return "download-stalled";
     }
     return "?";
+}
+
+bool IsDownloadFault(ImageKind k) {
+    return ExpectedDownload(k) != dormane::kDownloadOk;
 }
 
 std::string ScenarioSpec::Describe() const {
     char text[400];
     std::snprintf(
         text, sizeof text,
-        "#%llu (seed %llu): %s eeprom=%u content=%s/%u string50=\"%s\" image=%s/%u "
+        "#%llu (seed %llu): %s eeprom=%u content=%s/%u%s string50=\"%s\" image=%s/%u "
         "file=%u%s nack=%.2f%% unplug-after=%s latency=%uus i2c=%ukHz twr=%uus",
         static_cast<unsigned long long>(index), static_cast<unsigned long long>(seed),
-        absent ? "absent" : "present", eepromSize, Name(content), deviceTotal, string50.c_str(),
-        Name(kind), imageTotal, fileBytes, viaDownload ? " downloaded" : "", nackPercent,
-        unplugAfter ? std::to_string(*unplugAfter).c_str() : "-", latencyUs, i2cKhz, twrUs);
+        absent ? "absent" : "present", eepromSize, Name(content), deviceTotal,
+        content == Content::Partial ? (" written " + std::to_string(partialBytes)).c_str() : "",
+        string50.c_str(), Name(kind), imageTotal, fileBytes, viaDownload ? " downloaded" : "",
+        nackPercent, unplugAfter ? std::to_string(*unplugAfter).c_str() : "-", latencyUs, i2cKhz,
+        twrUs);
     return text;
 }
 
@@ -368,10 +425,29 @@ ScenarioSpec Generate(uint64_t seed, uint64_t index, const GenerateOptions& opti
     s.latencyUs = static_cast<uint32_t>(d.In(kMinLatencyUs, kMaxLatencyUs));
     s.i2cKhz = d.Chance(0.5) ? 100 : 400;
     s.twrUs = static_cast<uint32_t>(d.In(kMinTwrUs, kMaxTwrUs));
+    // Drawn last, so that every earlier choice stays what it was for a seed and an index.
+    if (d.Chance(0.10) && !s.absent) {
+        // Cut off before the extension block: whatever its start sums to, it is no image.
+        s.content = Content::Partial;
+        const ImageSpec device = DeviceImageSpec(s);
+        const uint32_t extension = dormane::imagebuilder::ImageEndOf(device) - 13;
+        s.partialBytes = static_cast<uint32_t>(d.In(2, extension - 1));
+    }
+    if (d.Chance(0.14)) {
+        constexpr ImageKind kLater[] = {ImageKind::WrongMode, ImageKind::HttpError,
+                                        ImageKind::ShortBody, ImageKind::OversizedBody,
+                                        ImageKind::StalledBody};
+        s.kind = kLater[d.Weighted({8, 3, 3, 2, 1})];
+        s.imageTotal = static_cast<uint32_t>(d.In(dormane::bench::kMinTotalSize, fits));
+        s.fileBytes = s.imageTotal;
+        s.viaDownload = s.kind != ImageKind::WrongMode || s.viaDownload;
+    }
     return s;
 }
 
 Runner::Runner(std::string root) : m_strRoot(std::move(root)) {}
+
+Runner::~Runner() = default;
 
 Outcome Runner::Run(const ScenarioSpec& s, const Sabotage& sabotage) {
     Outcome out;
@@ -382,7 +458,11 @@ Outcome Runner::Run(const ScenarioSpec& s, const Sabotage& sabotage) {
     // bytes of the scenario's own, so that a stray write after the image shows.
     Draw fill(Mix(s.seed * 31 + s.index));
     std::vector<uint8_t> original(s.eepromSize, 0xFF);
-    if (s.content != Content::Blank) {
+    if (s.content == Content::Partial) {
+        const std::vector<uint8_t> image = dormane::imagebuilder::Build(DeviceImageSpec(s));
+        std::copy_n(image.begin(), std::min<size_t>(s.partialBytes, original.size()),
+                    original.begin());
+    } else if (s.content != Content::Blank) {
         for (auto& b : original)
             b = fill.Byte();
         const std::vector<uint8_t> image = dormane::imagebuilder::Build(DeviceImageSpec(s));
@@ -399,15 +479,29 @@ Outcome Runner::Run(const ScenarioSpec& s, const Sabotage& sabotage) {
     }
     std::string path = source;
     if (s.viaDownload) {
-        const int r = dormane::DownloadFile("file://" + source);
-        if (r != dormane::kDownloadOk)
-            violation("download of a local file gave " + std::to_string(r));
+        std::string url = "file://" + source;
+        if (IsDownloadFault(s.kind)) {
+            if (!m_pServer)
+                m_pServer = std::make_unique<FaultyServer>();
+            if (!m_pServer->Listening()) {
+                violation("setup: the soak's HTTP server does not listen");
+                return out;
+            }
+            url = m_pServer->Serve(bytes, MisbehaviourOf(s.kind));
+        }
+        dormane::DownloadOptions options = dormane::GetDownloadOptions();
+        options.stallTimeoutSec = kSoakStallSec;
+        dormane::SetDownloadOptions(options);
+        std::string reason;
+        out.download = dormane::DownloadFile(url, &reason);
+        if (out.download != ExpectedDownload(s.kind))
+            violation("the download gave " + std::to_string(out.download) + ", expected " +
+                      std::to_string(ExpectedDownload(s.kind)) + " (" + reason + ")");
         path = dormane::g_strFirmwarePath;
     }
-    // What the engine reads: TotalSize bytes, zeros past the end of a short file.
-    std::vector<uint8_t> padded(bytes);
-    padded.resize(std::max<size_t>(padded.size(), s.imageTotal), 0);
-    const bool filePasses = FilePassesChecks(s, padded);
+    // A failed download ends the switch before the engine sees a file, as in both programs.
+    const bool burnAsked = out.download == -1 || out.download == dormane::kDownloadOk;
+    const bool filePasses = FilePassesChecks(s);
 
     const std::string backups = dormane::backup::BackupFolder();
     std::error_code ec;
@@ -471,11 +565,14 @@ Outcome Runner::Run(const ScenarioSpec& s, const Sabotage& sabotage) {
                 return std::optional<dormane::UsbResult>();
             });
         watch->Arm();
-        out.update = engine.UpdateFirmware(path.c_str());
+        if (burnAsked)
+            out.update = engine.UpdateFirmware(path.c_str(), kRequiredFw);
 
         // What the engine must answer to this file on this speaker.
         int expected;
-        if (!filePasses)
+        if (!burnAsked)
+            expected = -1;
+        else if (!filePasses)
             expected = st::kInvalidImage;
         else if (out.attach != st::kSuccess)
             expected = st::kIncompatible; // nothing is burned without an attached speaker
@@ -539,12 +636,16 @@ Outcome Runner::Run(const ScenarioSpec& s, const Sabotage& sabotage) {
 
     if (speaker) {
         const std::vector<uint8_t> after = speaker->Eeprom();
-        // 1. Verified: exactly the image's TotalSize bytes, nothing after them changed.
+        // 1. Verified: exactly the image asked for, all of its TotalSize bytes from the file,
+        // nothing after them changed.
         if (out.state == st::kBurnVerified) {
             const size_t total = std::min<size_t>(s.imageTotal, after.size());
-            if (!std::equal(padded.begin(), padded.begin() + total, after.begin()))
+            if (bytes.size() < total || !filePasses || !Compatible(s) || !burnAsked)
+                violation(std::string("verified an image that is not the one asked for (") +
+                          Name(s.kind) + ")");
+            else if (!std::equal(bytes.begin(), bytes.begin() + total, after.begin()))
                 violation("verified, but the EEPROM does not hold the image: " +
-                          FirstDifference(after, padded, 0, total));
+                          FirstDifference(after, bytes, 0, total));
             if (!std::equal(original.begin() + total, original.end(), after.begin() + total))
                 violation("verified, but bytes after the image changed: " +
                           FirstDifference(after, original, total, after.size()));
@@ -607,7 +708,9 @@ void Totals::Add(const ScenarioSpec& s, const Outcome& o) {
         fault = "unplug";
     ++m_byFault[fault];
     std::string result;
-    if (o.attach != st::kSuccess)
+    if (o.download != -1 && o.download != dormane::kDownloadOk)
+        result = "download failed " + std::to_string(o.download) + ", nothing burned";
+    else if (o.attach != st::kSuccess)
         result = "attach " + std::to_string(o.attach) + ", update " + std::to_string(o.update);
     else if (o.update != st::kSuccess)
         result = "attached, refused " + std::to_string(o.update);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,7 +16,8 @@
 // through the engine on the simulated speaker, each checked against the invariants of a burn.
 namespace soak {
 
-enum class Content { Valid, Broken, Blank };
+// Partial: what a burn that was cut off leaves, the start of an image and the rest erased.
+enum class Content { Valid, Broken, Blank, Partial };
 enum class ImageKind {
     Valid,
     ForeignVid,
@@ -27,7 +29,16 @@ enum class ImageKind {
     BadChecksum,
     BadMagic,
     ErrorPage,
+    WrongMode, // a valid image of the other setting than the one asked for
+    // Downloads that must fail, with a valid image as their body: nothing may be burned.
+    HttpError,     // the server answers 404
+    ShortBody,     // the body ends before its Content-Length
+    OversizedBody, // the body grows past the download's limit
+    StalledBody,   // the server stops sending half-way
 };
+
+// The download kinds above: fetched from the soak's own HTTP server, and refused there.
+bool IsDownloadFault(ImageKind k);
 
 const char* Name(Content c);
 const char* Name(ImageKind k);
@@ -39,8 +50,9 @@ struct ScenarioSpec {
     bool absent = false;     // no speaker on the bus
     uint32_t eepromSize = 0; // one of the non-zero candidate sizes
     Content content = Content::Valid;
-    uint32_t deviceTotal = 0; // TotalSize of the image in the EEPROM (valid or broken)
-    std::string string50;     // the chip revision string
+    uint32_t deviceTotal = 0;  // TotalSize of the image in the EEPROM (valid or broken)
+    uint32_t partialBytes = 0; // Partial: the bytes of the image that were written
+    std::string string50;      // the chip revision string
 
     ImageKind kind = ImageKind::Valid;
     uint32_t imageTotal = 0;  // TotalSize the image's header declares
@@ -77,6 +89,7 @@ struct Sabotage {
 };
 
 struct Outcome {
+    int download = -1; // DownloadFile's result, -1 when the file was read from the disk
     int attach = -1;
     int update = -1;
     int state = -1;
@@ -95,6 +108,7 @@ struct Outcome {
 class Runner {
 public:
     explicit Runner(std::string root);
+    ~Runner();
     Outcome Run(const ScenarioSpec& spec, const Sabotage& sabotage = {});
 
     // Real time a burn may take before the scenario counts as hung.
@@ -106,6 +120,7 @@ private:
     std::string m_strRoot;
     std::chrono::milliseconds m_timeout{60000};
     std::string m_strLog;
+    std::unique_ptr<class FaultyServer> m_pServer; // started with the first download fault
 };
 
 // What the soak counts: scenarios by kind, results, violations and the longest scenario.

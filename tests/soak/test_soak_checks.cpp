@@ -104,15 +104,27 @@ TEST_F(SoakExpectations, FollowTheCompatibilityRules) {
     struct Case {
         ImageKind kind;
         Content content;
-        int update;
+        int update;        // -1: the engine is never asked
+        int download = -1; // -1: read from the disk
     } cases[] = {
         {ImageKind::Valid, Content::Valid, 0},
         {ImageKind::ForeignPid, Content::Valid, 64},
-        {ImageKind::ForeignPid, Content::Broken, 0}, // invalid content: only ChipVer counts
+        {ImageKind::ForeignPid, Content::Broken, 0}, // invalid content: ChipVer and vendor count
+        {ImageKind::ForeignVid, Content::Broken, 64},
+        {ImageKind::Valid, Content::Partial, 0},
+        {ImageKind::ForeignPid, Content::Partial, 0},
+        {ImageKind::ForeignVid, Content::Partial, 64},
         {ImageKind::ForeignChipVer, Content::Broken, 64},
         {ImageKind::Oversized, Content::Valid, 64},
         {ImageKind::BadChecksum, Content::Valid, 128},
-        {ImageKind::ErrorPage, Content::Blank, 128},
+        {ImageKind::Truncated, Content::Valid, 128},
+        {ImageKind::WrongMode, Content::Valid, 64},
+        {ImageKind::WrongMode, Content::Broken, 64},
+        {ImageKind::ErrorPage, Content::Blank, 128, 48},
+        {ImageKind::HttpError, Content::Valid, -1, 53},
+        {ImageKind::ShortBody, Content::Valid, -1, 54},
+        {ImageKind::OversizedBody, Content::Valid, -1, 54},
+        {ImageKind::StalledBody, Content::Blank, -1, 54},
     };
     soak::Runner runner(root_);
     for (const Case& c : cases) {
@@ -121,9 +133,13 @@ TEST_F(SoakExpectations, FollowTheCompatibilityRules) {
         s.content = c.content;
         if (c.kind == ImageKind::Oversized)
             s.imageTotal = s.fileBytes = s.eepromSize + 1;
-        if (c.kind == ImageKind::ErrorPage)
-            s.viaDownload = true;
+        if (c.kind == ImageKind::Truncated)
+            s.fileBytes = s.imageTotal - 1;
+        if (c.content == Content::Partial)
+            s.partialBytes = 5000; // past the header, short of the extension block
+        s.viaDownload = c.download != -1;
         const soak::Outcome o = runner.Run(s);
+        EXPECT_EQ(o.download, c.download) << s.Describe();
         EXPECT_EQ(o.update, c.update) << s.Describe();
         EXPECT_TRUE(o.violations.empty()) << s.Describe() << "\n" << o.violations.front();
     }
@@ -152,14 +168,17 @@ TEST(SoakGenerator, SameSeedSameScenariosAndEveryKindDrawn) {
         if (s.kind == ImageKind::Truncated) {
             EXPECT_LT(s.fileBytes, s.imageTotal);
         }
+        if (soak::IsDownloadFault(s.kind)) {
+            EXPECT_TRUE(s.viaDownload) << s.Describe();
+        }
         kinds.insert(soak::Name(s.kind));
         contents.insert(soak::Name(s.content));
         nacks += s.nackPercent > 0;
         unplugs += s.unplugAfter.has_value();
         absent += s.absent;
     }
-    EXPECT_EQ(kinds.size(), 10u);
-    EXPECT_EQ(contents.size(), 3u);
+    EXPECT_EQ(kinds.size(), 15u);
+    EXPECT_EQ(contents.size(), 4u);
     EXPECT_GT(nacks, 0);
     EXPECT_GT(unplugs, 0);
     EXPECT_GT(absent, 0);
