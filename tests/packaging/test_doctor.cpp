@@ -26,7 +26,7 @@ const std::string kStandbyPath = "/pm/pm_firmware/pelko_zuro/pelko_z_standby_V8.
 const std::string kNonStandbyPath =
     "/pm/pm_firmware/pelko_zuro/pelko_z_non_standby_V8.03_000E4712h.bin";
 const std::vector<std::string> kCheckIds = {
-    "usb",         "speaker",       "access",  "udev-rule",       "settings",
+    "usb",         "speaker",       "access",  "firmware",        "udev-rule",      "settings",
     "temp-folder", "backup-folder", "network", "firmware-server", "sleep-inhibitor"};
 
 std::string Quote(const std::string& s) {
@@ -183,34 +183,41 @@ TEST_P(DoctorVerdicts, EachCheckJudgesItsPart) {
 
 INSTANTIATE_TEST_SUITE_P(
     Speakers, DoctorVerdicts,
-    ::testing::Values(MachineCase{"SpeakerReady",
-                                  "clock=virtual",
-                                  {{"usb", "ok"},
-                                   {"speaker", "ok"},
-                                   {"access", "ok"},
-                                   {"settings", "ok"},
-                                   {"temp-folder", "ok"},
-                                   {"backup-folder", "ok"},
-                                   {"firmware-server", "ok"},
-                                   {"sleep-inhibitor", "warn"}},
-                                  {{"usb", "simulated backend"},
-                                   {"speaker", "USB 0D8C:0082, release v8.13"},
-                                   {"settings", "the diagnostic log is off"},
-                                   {"firmware-server",
-                                    "answers with both images (firmware 0813 and 0803)"},
-                                   {"sleep-inhibitor", "DORMANE_LOGIND_BUS_ADDRESS is \"none\""}}},
-                      MachineCase{"OtherProductAndRelease",
-                                  "pid=0x0083,fw=0x0803,clock=virtual",
-                                  {{"usb", "ok"}, {"speaker", "ok"}, {"access", "ok"}},
-                                  {{"speaker", "USB 0D8C:0083, release v8.03"}}},
-                      MachineCase{"NoSpeaker",
-                                  "absent",
-                                  {{"usb", "ok"}, {"speaker", "fail"}, {"access", "skip"}},
-                                  {{"speaker", "no device of vendor 0D8C"}}},
-                      MachineCase{"NoUsb",
-                                  "no-driver",
-                                  {{"usb", "fail"}, {"speaker", "skip"}, {"access", "skip"}},
-                                  {{"usb", "no USB subsystem"}}}),
+    ::testing::Values(
+        MachineCase{"SpeakerReady",
+                    "clock=virtual",
+                    {{"usb", "ok"},
+                     {"speaker", "ok"},
+                     {"access", "ok"},
+                     {"firmware", "ok"},
+                     {"settings", "ok"},
+                     {"temp-folder", "ok"},
+                     {"backup-folder", "ok"},
+                     {"firmware-server", "ok"},
+                     {"sleep-inhibitor", "warn"}},
+                    {{"usb", "simulated backend"},
+                     {"speaker", "USB 0D8C:0082, release v8.13"},
+                     {"firmware", "firmware 0813: auto-standby enabled"},
+                     {"settings", "the diagnostic log is off"},
+                     {"firmware-server", "answers with both images (firmware 0813 and 0803)"},
+                     {"sleep-inhibitor", "DORMANE_LOGIND_BUS_ADDRESS is \"none\""}}},
+        MachineCase{"OtherProductAndRelease",
+                    "pid=0x0083,fw=0x0803,clock=virtual",
+                    {{"usb", "ok"}, {"speaker", "ok"}, {"access", "ok"}},
+                    {{"speaker", "USB 0D8C:0083, release v8.03"}}},
+        // A burn that was cut off leaves no valid image: a failed check, not "ok".
+        MachineCase{"DamagedFirmware",
+                    "broken,clock=virtual",
+                    {{"access", "ok"}, {"firmware", "fail"}},
+                    {{"firmware", "firmware is damaged"}}},
+        MachineCase{"NoSpeaker",
+                    "absent",
+                    {{"usb", "ok"}, {"speaker", "fail"}, {"access", "skip"}, {"firmware", "skip"}},
+                    {{"speaker", "no device of vendor 0D8C"}}},
+        MachineCase{"NoUsb",
+                    "no-driver",
+                    {{"usb", "fail"}, {"speaker", "skip"}, {"access", "skip"}},
+                    {{"usb", "no USB subsystem"}}}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(DoctorTest, FirmwareServerMustHoldBothValidImagesOfTheRightVersions) {
