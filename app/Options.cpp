@@ -3,6 +3,7 @@
 #include "CPelkoFWUpdateApp.h"
 
 #include "Download.h"
+#include "ShellQuote.h"
 #include "SimBackend.h"
 
 #include <CLI/CLI.hpp>
@@ -13,15 +14,7 @@
 
 namespace {
 
-std::string ShellQuote(const std::string& s) {
-    if (s.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
-                            "-_=,./:~+@%") == std::string::npos)
-        return s;
-    std::string quoted = "'";
-    for (char c : s)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
+using dormane::ShellQuote;
 
 bool NonEmptyEnv(const char* name) {
     const char* value = std::getenv(name);

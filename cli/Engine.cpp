@@ -3,6 +3,7 @@
 #include "Backup.h"
 #include "BurnShield.h"
 #include "Discovery.h"
+#include "ShellQuote.h"
 #include "Status.h"
 #include "Transport.h"
 #include "UpdateManager.h"
@@ -26,16 +27,6 @@ void PrintBar(int progress) {
     std::fflush(stdout);
 }
 
-std::string ShellQuote(const std::string& s) {
-    if (!s.empty() && s.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                          "0123456789-_=,./:+@%") == std::string::npos)
-        return s;
-    std::string quoted = "'";
-    for (char c : s)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 std::string Hex4(uint16_t value) {
     char text[8];
     std::snprintf(text, sizeof text, "%04X", value);
@@ -43,6 +34,8 @@ std::string Hex4(uint16_t value) {
 }
 
 } // namespace
+
+using dormane::ShellQuote;
 
 bool ParseUnsigned(const std::string& text, uint64_t& value) {
     if (text.empty() || text[0] == '-' || text[0] == '+')

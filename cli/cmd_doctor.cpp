@@ -10,6 +10,7 @@
 #include "Network.h"
 #include "Paths.h"
 #include "Settings.h"
+#include "ShellQuote.h"
 #include "SleepInhibitor.h"
 #include "Status.h"
 #include "Transport.h"
@@ -286,8 +287,9 @@ private:
             std::string advice =
                 "Repair it with: " + CommandLine(m_ctx, "set enable") + " (or: set disable).";
             if (const auto newest = dormane::backup::NewestBackup(kSpeakerVid, m_pid))
-                advice += " Or put back the newest backup (firmware " + Hex4(newest->fwVersion) +
-                          ") with: " + CommandLine(m_ctx, "flash " + newest->path);
+                advice +=
+                    " Or put back the newest backup (firmware " + Hex4(newest->fwVersion) +
+                    ") with: " + CommandLine(m_ctx, "flash " + dormane::ShellQuote(newest->path));
             Add("firmware", "Speaker firmware", Verdict::Fail,
                 "the speaker's firmware is damaged: its EEPROM holds no valid image", advice);
             return;
@@ -297,10 +299,11 @@ private:
             Add("firmware", "Speaker firmware", Verdict::Fail,
                 "firmware " + Hex4(info.FWVer) + ", but the last burn (" + left->image +
                     ", started " + left->started + ") did not finish",
-                left->backupFw != 0 ? "Restore the firmware it had before with: " +
-                                          CommandLine(m_ctx, "flash " + left->backup)
-                                    : "Write a whole image again with: " +
-                                          CommandLine(m_ctx, "set enable") + " (or: set disable).");
+                left->backupFw != 0
+                    ? "Restore the firmware it had before with: " +
+                          CommandLine(m_ctx, "flash " + dormane::ShellQuote(left->backup))
+                    : "Write a whole image again with: " + CommandLine(m_ctx, "set enable") +
+                          " (or: set disable).");
             return;
         }
         Add("firmware", "Speaker firmware", Verdict::Ok,

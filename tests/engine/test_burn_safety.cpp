@@ -14,8 +14,6 @@
 #include <cstring>
 
 using namespace dormane;
-using dormane::imagebuilder::Descriptor;
-using dormane::imagebuilder::ImageSpec;
 using testsupport::SimEngineTest;
 using testsupport::WaitForBurn;
 
@@ -27,11 +25,7 @@ constexpr uint16_t kRegBlockTail = 0x90;
 constexpr uint8_t kCmdWrite2 = 0xB0;
 
 std::vector<uint8_t> SmallImage(uint16_t fw, uint32_t total = 0x400) {
-    ImageSpec spec;
-    spec.descriptors = {Descriptor::Image(0x40, total - 0x40)};
-    spec.fwVer = fw;
-    spec.fillSeed = fw;
-    return imagebuilder::Build(spec);
+    return testsupport::ImageOfSize(total, fw);
 }
 
 // The EEPROM write commands of the transport: the transfer that ends a block with the

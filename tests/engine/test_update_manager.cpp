@@ -6,6 +6,7 @@
 using namespace dormane;
 using dormane::imagebuilder::Descriptor;
 using dormane::imagebuilder::ImageSpec;
+using testsupport::ImageOfSize;
 using testsupport::SimEngineTest;
 using testsupport::WaitForBurn;
 
@@ -13,15 +14,6 @@ namespace {
 
 constexpr int kVid = 0x0D8C;
 constexpr int kPid = 0x0082;
-
-// An image of the sample identity whose TotalSize is exactly `total` (at least 0x40 + 13).
-std::vector<uint8_t> ImageOfSize(uint32_t total, uint16_t fw = 0x0803) {
-    ImageSpec spec;
-    spec.descriptors = {Descriptor::Image(0x40, total - 0x40)};
-    spec.fwVer = fw;
-    spec.fillSeed = total;
-    return imagebuilder::Build(spec);
-}
 
 // ---------------------------------------------------------------- attach
 
