@@ -213,6 +213,8 @@ std::string RefusalReason(int status, const UpdateManager& core, uint16_t requir
         return "the speaker is busy: " + core.BusyHolder().Describe() + " is using it";
     if (status == st::kFailure && !core.LockProblem().empty())
         return "the speaker cannot be locked against other programs (" + core.LockProblem() + ")";
+    if (status == st::kFailure && !core.SaveProblem().empty())
+        return core.SaveProblem();
     if (status == st::kIncompatible && requiredFwVer != 0 && image.FWVer != requiredFwVer &&
         image.ChipVer == core.DeviceImage().ChipVer && image.VID == core.AttachedVid())
         return "the image holds firmware " + Hex4(image.FWVer) + ", not the " +

@@ -304,6 +304,8 @@ int UpdateManager::WriteBackup() {
     } else {
         WriteLog("UpdateManager::UpdateFirmware backup failed, burn not started: %s",
                  pathOrReason.c_str());
+        m_strSaveProblem =
+            "the backup of the speaker's firmware could not be saved: " + pathOrReason;
     }
     return r;
 }
@@ -372,6 +374,7 @@ int UpdateManager::WriteJournal() {
     if (!journal::Write(entry, reason)) {
         WriteLog("UpdateManager::UpdateFirmware journal failed, burn not started: %s",
                  reason.c_str());
+        m_strSaveProblem = "the burn journal could not be saved: " + reason;
         return status::kFailure;
     }
     return status::kSuccess;
@@ -392,6 +395,7 @@ int UpdateManager::UpdateFirmware(const char* path, uint16_t requiredFwVer) {
         return status::kFailure;
     SetProgress(0);
     SetState(status::kBurnIdle);
+    m_strSaveProblem.clear();
     if (!path)
         return status::kFailure;
 
@@ -430,10 +434,14 @@ int UpdateManager::UpdateFirmware(const char* path, uint16_t requiredFwVer) {
         WriteLog("UpdateManager::VerifyCompatibility eeprom data is broken %d, return 0x%X",
                  m_bEepromBroken ? 1 : 0, result);
     }
-    // From here to the end of the read-back no other program may touch the EEPROM.
+    // From here to the end of the read-back no other program may touch the EEPROM, and no
+    // caught signal may end this one: the journal below promises a burn.
     std::unique_ptr<SpeakerLock> lock;
+    std::unique_ptr<BurnSignalShield> shield;
     if (result == status::kSuccess)
         result = LockSpeaker("UpdateFirmware", lock);
+    if (result == status::kSuccess)
+        shield = std::make_unique<BurnSignalShield>();
     if (result == status::kSuccess)
         result = WriteBackup();
     if (result == status::kSuccess) {
@@ -447,7 +455,8 @@ int UpdateManager::UpdateFirmware(const char* path, uint16_t requiredFwVer) {
         // not read the idle state as a failure.
         SetState(status::kBurnRunning);
         try {
-            m_burnThread = std::thread(&UpdateManager::BurnThread, this, std::move(lock));
+            m_burnThread =
+                std::thread(&UpdateManager::BurnThread, this, std::move(lock), std::move(shield));
         } catch (const std::system_error&) {
             EndJournal();
             SetState(status::kBurnIdle);
@@ -458,16 +467,16 @@ int UpdateManager::UpdateFirmware(const char* path, uint16_t requiredFwVer) {
     return result;
 }
 
-void UpdateManager::BurnThread(UpdateManager* self, std::unique_ptr<SpeakerLock> lock) {
-    // No suspend, shutdown or idle action, and no death by a caught signal, while the
-    // EEPROM holds half an image.
-    const BurnSignalShield shield;
+void UpdateManager::BurnThread(UpdateManager* self, std::unique_ptr<SpeakerLock> lock,
+                               std::unique_ptr<BurnSignalShield> shield) {
+    // No suspend, shutdown or idle action while the EEPROM holds half an image.
     const BurnSleepGuard sleepGuard;
     if (self->BurnFW(&self->m_fileImage) == status::kFailure) {
         self->EndJournal();
         self->SetState(status::kBurnFailed); // never leave the state at "burning"
     }
     lock.reset();
+    shield.reset();
 }
 
 int UpdateManager::BurnFW(FWInfo* info) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BurnShield.h"
 #include "FWInfo.h"
 #include "Journal.h"
 #include "SpeakerLock.h"
@@ -62,6 +63,9 @@ public:
     // the lock could not be used when it failed with 1 ("" when it could).
     dormane::SpeakerLockHolder BusyHolder() const { return m_busyHolder; }
     std::string LockProblem() const { return m_strLockProblem; }
+    // Why the last UpdateFirmware refused with 1 before anything was written: the backup or
+    // the burn journal could not be saved ("" otherwise).
+    std::string SaveProblem() const { return m_strSaveProblem; }
     // The last attach wrote the size probe's marker and could not put the EEPROM's first
     // bytes back: the speaker holds a damaged image now.
     bool RestoreFailed() const { return m_bRestoreFailed; }
@@ -79,7 +83,8 @@ private:
     int WriteJournal();
     void FindJournal();
     void EndJournal();
-    static void BurnThread(UpdateManager* self, std::unique_ptr<dormane::SpeakerLock> lock);
+    static void BurnThread(UpdateManager* self, std::unique_ptr<dormane::SpeakerLock> lock,
+                           std::unique_ptr<dormane::BurnSignalShield> shield);
 
     FWInfo m_deviceImage;
     FWInfo m_fileImage;
@@ -95,6 +100,7 @@ private:
     uint32_t m_nRawEepromSize = 0;
     dormane::SpeakerLockHolder m_busyHolder;
     std::string m_strLockProblem;
+    std::string m_strSaveProblem;
     bool m_bRestoreFailed = false;
     std::string m_strJournalKey; // the attached speaker's, "" when it has none
     std::string m_strFileImagePath;

@@ -1,6 +1,7 @@
 // The burn's signal shield on POSIX.
 #include "BurnShield.h"
 
+#include <atomic>
 #include <csignal>
 #include <mutex>
 
@@ -17,15 +18,17 @@ constexpr int kNoted[] = {SIGHUP,  SIGINT,    SIGQUIT, SIGTERM, SIGALRM, SIGUSR1
 // not be stopped half-way by a terminal's suspend key either.
 constexpr int kIgnored[] = {SIGPIPE, SIGTSTP, SIGTTIN, SIGTTOU};
 
-volatile std::sig_atomic_t g_arrived = 0;
+// Lock-free, so safe in a handler, and seen by the thread that asks without a data race.
+std::atomic<int> g_arrived{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 std::mutex g_mutex;
 int g_shields = 0;
 struct sigaction g_saved[sizeof kNoted / sizeof kNoted[0] + sizeof kIgnored / sizeof kIgnored[0]];
 
 void Note(int signal) {
-    if (g_arrived == 0)
-        g_arrived = signal;
+    int none = 0;
+    g_arrived.compare_exchange_strong(none, signal);
 }
 
 } // namespace
@@ -60,11 +63,11 @@ BurnSignalShield::~BurnSignalShield() {
 }
 
 int ArrivedSignal() {
-    return g_arrived;
+    return g_arrived.load();
 }
 
 void ClearArrivedSignal() {
-    g_arrived = 0;
+    g_arrived.store(0);
 }
 
 } // namespace dormane

@@ -424,6 +424,23 @@ INSTANTIATE_TEST_SUITE_P(
                          128, "invalid"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(BurnSafety, ABackupThatCannotBeSavedStopsTheBurnAndIsNamed) {
+    // A regular file where the state folder has to be: no backup folder can be made below it.
+    testsupport::WriteText(dir_ / "blocker", "x");
+    const auto before = Bytes(eeprom_);
+    const std::string file = WriteImage("fw.bin", Image(0x400, 0x0803, 7));
+    const auto r = RunShell("env " + EnvText() + "XDG_STATE_HOME=" + Quote(dir_ / "blocker") + " " +
+                            Quote(DORMANE_CLI_PATH) + " --simulate=" + Quote(Scenario(false)) +
+                            " flash " + Quote(file) + " 2>" + Quote(dir_ / "stderr"));
+    EXPECT_EQ(r.exitCode, 1) << r.out << Stderr();
+    EXPECT_NE(Stderr().find("the backup of the speaker's firmware could not be saved: cannot "
+                            "create the folder " +
+                            (dir_ / "blocker/dormane/backups")),
+              std::string::npos)
+        << Stderr();
+    EXPECT_EQ(Bytes(eeprom_), before);
+}
+
 TEST_F(BurnSafety, FlashSaysWhichSettingTheImageGives) {
     const std::string file = WriteImage("fw.bin", Image(0x400, 0x0803, 6));
     const auto r = Run("flash " + Quote(file), Scenario(false));
