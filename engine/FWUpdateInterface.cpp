@@ -26,13 +26,14 @@ void DeleteOldLog(const std::string& path) {
 
 FWUpdateInterface::FWUpdateInterface() {
     LogSettings log; // disabled, to the file
-    if (settings::EnsureSettingsFile()) {
-        const std::string file = settings::SettingsFilePath();
-        if (auto enable = settings::ReadGeneralInt(file, "EnableLog"))
-            log.enabled = *enable != 0;
-        if (auto type = settings::ReadGeneralInt(file, "LogType"))
-            log.toFile = *type != 0;
-    }
+    // Created when missing, as the settings key is; read whenever it can be read, whether or
+    // not it could have been written.
+    settings::EnsureSettingsFile();
+    const std::string file = settings::SettingsFilePath();
+    if (auto enable = settings::ReadGeneralInt(file, "EnableLog"))
+        log.enabled = *enable != 0;
+    if (auto type = settings::ReadGeneralInt(file, "LogType"))
+        log.toFile = *type != 0;
     log.filePath = settings::LogFilePath();
     SetLogSettings(log);
     DeleteOldLog(log.filePath);

@@ -4,10 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ini.h>
+
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
-#include <fstream>
 
 namespace dormane::settings {
 
@@ -73,46 +77,71 @@ std::string LogFilePath() {
 bool EnsureSettingsFile() {
     if (!MakePrivateFolders(ConfigHome() + "/Voxtrel"))
         return false;
-    int fd = open(SettingsFilePath().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Made only when missing: an existing file, a link to one (a dotfile manager's) or a
+    // read-only one is left as it is and read.
+    const int fd = open(SettingsFilePath().c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
-        return false;
+        return errno == EEXIST;
     close(fd);
     return true;
 }
 
-std::optional<long> ReadGeneralInt(const std::string& path, const std::string& key) {
-    std::ifstream in(path);
-    if (!in)
-        return std::nullopt;
-    std::string line;
-    bool inGeneral = false;
+namespace {
+
+struct Lookup {
+    const std::string* key;
     std::optional<long> found;
-    while (std::getline(in, line)) {
-        line = Trim(line);
-        if (line.empty() || line[0] == ';' || line[0] == '#')
-            continue;
-        if (line.front() == '[') {
-            inGeneral = line == "[General]";
-            continue;
+};
+
+// inih takes ';' after a value as a comment; '#' after a value is cut here, as the
+// settings file's own examples write it.
+std::string WithoutHashComment(const char* value) {
+    std::string text = value;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '#' && (i == 0 || text[i - 1] == ' ' || text[i - 1] == '\t')) {
+            text.resize(i);
+            break;
         }
-        if (!inGeneral)
-            continue;
-        auto eq = line.find('=');
-        if (eq == std::string::npos || Trim(line.substr(0, eq)) != key)
-            continue;
-        const std::string text = Trim(line.substr(eq + 1));
-        errno = 0;
-        char* end = nullptr;
-        long long value = std::strtoll(text.c_str(), &end, 0);
-        // A value that is not a whole 32-bit integer leaves the default, as a registry value
-        // of the wrong size would.
-        if (text.empty() || *end != '\0' || errno == ERANGE || value < INT32_MIN ||
-            value > UINT32_MAX)
-            found.reset();
-        else
-            found = static_cast<long>(value);
     }
-    return found;
+    return Trim(text);
+}
+
+int OnValue(void* user, const char* section, const char* name, const char* value) {
+    auto* lookup = static_cast<Lookup*>(user);
+    if (std::strcmp(section, "General") != 0 || *lookup->key != name)
+        return 1;
+    const std::string text = WithoutHashComment(value);
+    errno = 0;
+    char* end = nullptr;
+    const long long number = std::strtoll(text.c_str(), &end, 0);
+    // A value that is not a whole 32-bit integer leaves the default, as a registry value of
+    // the wrong size would; the last one in the file wins.
+    if (text.empty() || *end != '\0' || errno == ERANGE || number < INT32_MIN ||
+        number > UINT32_MAX)
+        lookup->found.reset();
+    else
+        lookup->found = static_cast<long>(number);
+    return 1;
+}
+
+} // namespace
+
+std::optional<long> ReadGeneralInt(const std::string& path, const std::string& key) {
+    // Without blocking, so that a FIFO in the file's place cannot hang the program.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    FILE* file = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "r") : nullptr;
+    if (!file) {
+        close(fd);
+        return std::nullopt;
+    }
+    Lookup lookup{&key, std::nullopt};
+    ini_parse_file(file, OnValue, &lookup);
+    std::fclose(file);
+    return lookup.found;
 }
 
 } // namespace dormane::settings

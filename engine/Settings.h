@@ -18,11 +18,13 @@ std::string LogFilePath();      // VXFWUpdate.log in the system temp folder
 // is a folder afterwards.
 bool MakePrivateFolders(const std::string& path);
 
-// Creates the folder and an empty file when missing, as the settings key is created.
-// Returns false when that was not possible (the defaults then stand).
+// Creates the folder and an empty file when missing, as the settings key is created; an
+// existing file is left alone. Returns false when the file is missing and cannot be made.
 bool EnsureSettingsFile();
 
-// An integer value of section [General]; nothing when missing or not a 32-bit integer.
+// An integer value of section [General] (INI syntax, read with inih: ';' and '#' comments on
+// their own lines and after a value, blanks around '='); nothing when missing or not a
+// 32-bit integer.
 std::optional<long> ReadGeneralInt(const std::string& path, const std::string& key);
 
 } // namespace dormane::settings

@@ -174,19 +174,20 @@ BurnSleepGuard::BurnSleepGuard() {
         result = status::kFailure;
         reason = "no lock was handed back";
     }
+    // Notes, not an operation's result: the burn goes on either way.
     if (result == status::kSuccess)
-        WriteLog("SleepInhibitor::Take %s lock \"%s\" held while the burn runs, return 0x%X",
-                 inhibitor->Name(), kInhibitWhat, result);
+        WriteLog("SleepInhibitor::Take note: %s lock \"%s\" held while the burn runs",
+                 inhibitor->Name(), kInhibitWhat);
     else
-        WriteLog("SleepInhibitor::Take no %s lock, the burn goes on without it: %s, return 0x%X",
-                 inhibitor->Name(), reason.c_str(), result);
+        WriteLog("SleepInhibitor::Take note: no %s lock, the burn goes on without it: %s",
+                 inhibitor->Name(), reason.c_str());
 }
 
 BurnSleepGuard::~BurnSleepGuard() {
     if (!m_pLock)
         return;
     m_pLock.reset();
-    WriteLog("SleepInhibitor::Release lock released, return 0x%X", status::kSuccess);
+    WriteLog("SleepInhibitor::Release note: lock released");
 }
 
 } // namespace dormane

@@ -201,8 +201,28 @@ INSTANTIATE_TEST_SUITE_P(
         SwitchCase{"NotANumber", "[General]\nEnableLog=yes\nLogType=abc\n", false, true},
         SwitchCase{"TooLarge", "[General]\nEnableLog=99999999999\n", false, true},
         SwitchCase{"OtherSection", "[Other]\nEnableLog=1\n", false, true},
-        SwitchCase{"LaterSectionIgnored", "[General]\nLogType=0\n[X]\nLogType=1\n", false, false}),
+        SwitchCase{"LaterSectionIgnored", "[General]\nLogType=0\n[X]\nLogType=1\n", false, false},
+        // README's own example, and comments after values of both kinds.
+        SwitchCase{"ReadmeExample",
+                   "[General]\nEnableLog=1\nLogType=0     ; 1 = the log file, 0 = standard error\n",
+                   true, false},
+        SwitchCase{"HashAfterAValue", "[General]\nEnableLog=1 # on\nLogType=0\t# stderr\n", true,
+                   false},
+        SwitchCase{"CommentLines", "# switches\n; more\n[General]\n# EnableLog=0\nEnableLog=1\n",
+                   true, true},
+        SwitchCase{"LastValueWins", "[General]\nEnableLog=1\nEnableLog=0\n", false, true}),
     [](const auto& info) { return info.param.name; });
+
+TEST_F(FacadeStartup, ReadsASettingsFileThatIsALink) {
+    // A dotfile manager keeps the real file elsewhere and links it in.
+    WriteText(dir_ / "dotfiles.conf", "[General]\nEnableLog=1\nLogType=0\n");
+    std::filesystem::create_directories(dir_ / "config/Voxtrel");
+    ASSERT_EQ(symlink((dir_ / "dotfiles.conf").c_str(), ConfFile().c_str()), 0);
+    FWUpdateInterface facade;
+    EXPECT_TRUE(GetLogSettings().enabled);
+    EXPECT_FALSE(GetLogSettings().toFile);
+    EXPECT_TRUE(std::filesystem::is_symlink(ConfFile()));
+}
 
 TEST_F(FacadeStartup, LeavesALinkInTheLogsPlaceAlone) {
     WriteText(dir_ / "elsewhere", "precious");

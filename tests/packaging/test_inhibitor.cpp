@@ -218,10 +218,10 @@ TEST_F(BurnFixture, TheLockIsHeldAtEveryTransferOfTheBurnAndReleasedAfterIt) {
     EXPECT_EQ(calls[0].mode, "block");
     EXPECT_TRUE(logind.WaitUntilAllReleased());
     EXPECT_EQ(LogMessages("SleepInhibitor::Take"),
-              std::vector<std::string>{"SleepInhibitor::Take logind lock \"sleep:shutdown:idle\" "
-                                       "held while the burn runs, return 0x0"});
+              std::vector<std::string>{"SleepInhibitor::Take note: logind lock "
+                                       "\"sleep:shutdown:idle\" held while the burn runs"});
     EXPECT_EQ(LogMessages("SleepInhibitor::Release"),
-              std::vector<std::string>{"SleepInhibitor::Release lock released, return 0x0"});
+              std::vector<std::string>{"SleepInhibitor::Release note: lock released"});
 }
 
 // Where no lock can be had, Take says why and the burn is written and verified all the same.
@@ -264,8 +264,8 @@ TEST_P(WithoutLogind, TheBurnGoesOnAndTheLogSaysWhy) {
     EXPECT_EQ(Burn([] {}), st::kBurnVerified);
     const auto lines = LogMessages("SleepInhibitor::");
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "SleepInhibitor::Take no logind lock, the burn goes on without it: " +
-                            reason + ", return 0x1");
+    EXPECT_EQ(lines[0],
+              "SleepInhibitor::Take note: no logind lock, the burn goes on without it: " + reason);
     if (logind) {
         EXPECT_EQ(logind->HeldLocks(), 0);
     }
