@@ -1,6 +1,7 @@
 // The global options that choose and watch the USB backend: --simulate[=SCENARIO], --trace.
 #include "Command.h"
 
+#include "DebugOutput.h"
 #include "SimBackend.h"
 #include "Transport.h"
 
@@ -29,7 +30,8 @@ void AddBackendOptions(CLI::App& app, CliContext& ctx) {
                                    "comma-separated list such as fw=0x0803,nack=5,clock=virtual "
                                    "(write it as --simulate=SCENARIO)");
     app.add_flag("--trace", ctx.trace,
-                 "Print each I2C transfer block sent to the speaker on standard error");
+                 "Print each I2C transfer block sent to the speaker, and the transport's "
+                 "debug messages, on standard error");
 }
 
 int PrepareBackend(CliContext& ctx) {
@@ -43,7 +45,9 @@ int PrepareBackend(CliContext& ctx) {
             return kExitUsage;
         }
     }
-    if (ctx.trace)
+    if (ctx.trace) {
         rmSetTraceSink([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
+        dormane::SetDebugOutputEcho(true);
+    }
     return 0;
 }

@@ -347,7 +347,8 @@ private:
         }
         if (type && *type == 0) {
             Add("settings", "Settings and log", Verdict::Ok,
-                file + ": the diagnostic log is on, to standard error (LogType 0)");
+                file + ": the diagnostic log is on, to the systemd journal at debug priority "
+                       "(LogType 0; --trace shows it on standard error)");
             return;
         }
         // The log refuses a file in its place that is not a regular file of this user.

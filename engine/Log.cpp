@@ -1,5 +1,7 @@
 #include "Log.h"
 
+#include "DebugOutput.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,7 +98,7 @@ void WriteLog(const char* format, ...) {
     message = TruncateLogMessage(message);
 
     if (!g_logSettings.toFile) {
-        std::fprintf(stderr, "%s\n", message.c_str());
+        dormane::DebugOutput(message); // the message alone, as the debugger output takes it
         return;
     }
     std::time_t now = std::time(nullptr);

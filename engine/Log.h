@@ -4,11 +4,12 @@
 #include <string>
 
 // The engine's diagnostic log: off unless the settings switch it on; then one timestamped
-// line per event into the log file, or the message alone on standard error.
+// line per event into the log file, or the message alone to the debugger output
+// (DebugOutput.h).
 
 struct LogSettings {
     bool enabled = false;
-    bool toFile = true;   // false: standard error
+    bool toFile = true;   // false: the debugger output
     std::string filePath; // empty until the engine facade has built it
 };
 

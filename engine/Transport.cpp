@@ -1,5 +1,7 @@
 #include "Transport.h"
 
+#include "DebugOutput.h"
+
 #include "Clock.h"
 
 #include <algorithm>
@@ -93,7 +95,7 @@ void Count(std::atomic<uint64_t>& counter) {
 
 // The transport's two messages go to the diagnostic channel whether or not a log is on.
 void Diagnostic(const char* message) {
-    std::fprintf(stderr, "%s\n", message);
+    dormane::DebugOutput(message);
 }
 
 bool Transfer(UsbDevice* device, uint8_t requestType, uint8_t request, uint16_t reg, uint8_t* data,

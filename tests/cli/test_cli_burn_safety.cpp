@@ -441,6 +441,18 @@ TEST_F(BurnSafety, ABackupThatCannotBeSavedStopsTheBurnAndIsNamed) {
     EXPECT_EQ(Bytes(eeprom_), before);
 }
 
+// NACKs are the EEPROM's write cycle, retried as a matter of course: a developer's
+// business, shown on standard error only with --trace.
+TEST_F(BurnSafety, TheTransportsNacksStayOffTheTerminalUnlessTraced) {
+    const std::string file = WriteImage("fw.bin", Image(0x400, 0x0803, 8));
+    const auto quiet = Run("flash " + Quote(file), Scenario(false, "nack=20"));
+    EXPECT_EQ(quiet.exitCode, 0) << quiet.out << Stderr();
+    EXPECT_EQ(Stderr().find("NACK!!"), std::string::npos) << Stderr();
+    const auto traced = Run("--trace flash " + Quote(file), Scenario(false, "nack=20"));
+    EXPECT_EQ(traced.exitCode, 0) << traced.out << Stderr();
+    EXPECT_NE(Stderr().find("NACK!!"), std::string::npos);
+}
+
 TEST_F(BurnSafety, FlashSaysWhichSettingTheImageGives) {
     const std::string file = WriteImage("fw.bin", Image(0x400, 0x0803, 6));
     const auto r = Run("flash " + Quote(file), Scenario(false));

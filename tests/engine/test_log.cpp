@@ -1,3 +1,4 @@
+#include "DebugOutput.h"
 #include "FWUpdateInterface.h"
 #include "Log.h"
 #include "Settings.h"
@@ -76,15 +77,22 @@ TEST(WriteLog, DisabledWritesNothing) {
     EXPECT_FALSE(std::filesystem::exists(dir / "x.log"));
 }
 
-TEST(WriteLog, StandardErrorModeWritesTheMessageAloneAndNoFile) {
+// LogType 0: the debugger output, which a user never sees on the terminal unless asked.
+TEST(WriteLog, DebuggerOutputModeWritesTheMessageAloneAndNoFile) {
     TempDir dir;
     const LogSettings previous = GetLogSettings();
     SetLogSettings({true, false, dir / "x.log"});
     ::testing::internal::CaptureStderr();
     WriteLog("UpdateManager::Initialize  return 0x%X", 0u);
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string quiet = ::testing::internal::GetCapturedStderr();
+    dormane::SetDebugOutputEcho(true);
+    ::testing::internal::CaptureStderr();
+    WriteLog("UpdateManager::Initialize  return 0x%X", 0u);
+    const std::string echoed = ::testing::internal::GetCapturedStderr();
+    dormane::SetDebugOutputEcho(false);
     SetLogSettings(previous);
-    EXPECT_EQ(err, "UpdateManager::Initialize  return 0x0\n");
+    EXPECT_EQ(quiet, "");
+    EXPECT_EQ(echoed, "UpdateManager::Initialize  return 0x0\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "x.log"));
 }
 

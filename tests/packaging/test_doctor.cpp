@@ -286,7 +286,8 @@ TEST_F(DoctorTest, SettingsReportTheLogSwitches) {
         {"log off", "[General]\nEnableLog=0\n", false, "ok", "the diagnostic log is off"},
         {"log to file", "[General]\nEnableLog=1\nLogType=1\n", false, "ok",
          "the diagnostic log is on, written to " + m_dir + "/tmp/VXFWUpdate.log"},
-        {"log to stderr", "[General]\nEnableLog=1\nLogType=0\n", false, "ok", "to standard error"},
+        {"log to the journal", "[General]\nEnableLog=1\nLogType=0\n", false, "ok",
+         "to the systemd journal at debug priority"},
         {"log file is a link", "[General]\nEnableLog=1\nLogType=1\n", true, "warn",
          "is not a regular file of this user"},
     };

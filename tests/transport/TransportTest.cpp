@@ -2,6 +2,7 @@
 // splitting, addressing, commands, retries, selection, and the read and wait mends.
 #include "Transport.h"
 #include "Clock.h"
+#include "DebugOutput.h"
 #include "Sim.h"
 
 #include <gtest/gtest.h>
@@ -286,9 +287,12 @@ TEST_P(TransportRetry, RetriesANack) {
     const std::vector<uint8_t> before = speaker->Eeprom();
     std::vector<uint8_t> data(16, 0xEE);
     speaker->ForceNacks(c.forcedNacks);
+    // The diagnostic channel, made visible as --trace makes it.
+    dormane::SetDebugOutputEcho(true);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(rmEepromAccess(c.write, 0x40, data.data(), 16), c.result);
     const std::string diagnostics = ::testing::internal::GetCapturedStderr();
+    dormane::SetDebugOutputEcho(false);
 
     ASSERT_EQ(m_trace.size(), c.outcomes.size());
     for (size_t i = 0; i < m_trace.size(); ++i)
@@ -615,9 +619,11 @@ TEST_F(TransportTest, BackendThatCannotStartFailsInitialisation) {
     std::string error;
     ASSERT_TRUE(dormane::sim::ParseScenario("no-driver", s, error));
     rmSetBackend(SimBackend::Create(s, m_clock, error));
+    dormane::SetDebugOutputEcho(true);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(rmInitialize(), 0);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Driver Handle invalid!!\n");
+    dormane::SetDebugOutputEcho(false);
     EXPECT_EQ(rmLastError(), UsbResult::NotSupported);
     EXPECT_EQ(rmDeviceStart(kVid, kPid), 0);
     EXPECT_EQ(rmDeviceStop(), 0);
