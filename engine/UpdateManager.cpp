@@ -133,6 +133,9 @@ int UpdateManager::AttachDevice(int vidArg, int pidArg) {
             started = false;
         } else if (r != status::kSuccess) {
             m_bEepromBroken = true;
+            // An extension block whose first byte failed the check may still have been read
+            // into the record: its chip revision is no revision, only string 50 can tell.
+            m_deviceImage.ChipVer = kChipVerUnknown;
             // Keep the whole EEPROM as it is now: the backup before a burn needs it, and
             // there is no valid image to save instead.
             if (size != 0)

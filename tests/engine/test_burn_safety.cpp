@@ -195,6 +195,39 @@ INSTANTIATE_TEST_SUITE_P(Table, ProbeMarker,
                                            RestoreCase{"NeverTaken", 1000, status::kNoDevice}),
                          [](const auto& info) { return info.param.name; });
 
+// ---------------------------------------------------------------- a half-written EEPROM
+
+// The start of an image whose region happens to sum right while its extension block is
+// still erased: the record is filled with 0xFFFF, chip revision included. Only string 50
+// may identify such a speaker.
+TEST_F(SafetyTest, AnErasedExtensionBlockIdentifiesNothing) {
+    Start("eeprom=16384");
+    std::vector<uint8_t> content(16384, 0xFF);
+    content[0] = 'V';
+    content[1] = 'X';
+    const auto descriptor = imagebuilder::EncodeImageDescriptor(0x40, 0x20);
+    std::copy(descriptor.begin(), descriptor.end(), content.begin() + 12);
+    content[16] = 0x7F;
+    content[0x40] = 31; // 31 + 31 * 0xFF = 0 modulo 256
+    Speaker()->PokeEeprom(0, content);
+    // String 50 cannot be read (the speaker went away for a moment, say).
+    Speaker()->SetInterceptor([](const sim::ControlRecord& rec) -> std::optional<UsbResult> {
+        if (rec.bmRequestType == 0x80 && rec.bRequest == 0x06 && rec.wValue == 0x0332)
+            return UsbResult::Stall;
+        return std::nullopt;
+    });
+    EXPECT_EQ(engine_->AttachDevice(kVid, kPid), status::kNoDevice);
+    EXPECT_TRUE(Core().EepromBroken());
+    EXPECT_EQ(Core().DeviceImage().ChipVer, kChipVerUnknown);
+    EXPECT_EQ(LogMatching("UpdateManager::ReadExtInfo").back(),
+              "UpdateManager::ReadExtInfo CHIP =0xFFFF VID =0xFFFF PID =0xFFFF ChipVer =0xFFFF "
+              "FWVer =0xFFFF return 0");
+    // With the string the same speaker is identified, and a repair can go ahead.
+    Speaker()->SetInterceptor(nullptr);
+    EXPECT_EQ(engine_->AttachDevice(kVid, kPid), 0);
+    EXPECT_EQ(Core().DeviceImage().ChipVer, 0);
+}
+
 // ---------------------------------------------------------------- the journal
 
 TEST_F(SafetyTest, TheJournalStandsFromBeforeTheFirstWriteToTheEndOfTheReadBack) {
