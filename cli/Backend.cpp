@@ -41,7 +41,7 @@ int PrepareBackend(CliContext& ctx) {
     if (ctx.scenario) {
         std::string error;
         if (!dormane::sim::InstallSimulatedSpeaker(*ctx.scenario, error)) {
-            std::fprintf(stderr, "dormane-cli: --simulate: %s\n", error.c_str());
+            Complain(ctx, "--simulate: " + error);
             return kExitUsage;
         }
     }

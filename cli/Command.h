@@ -1,6 +1,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <optional>
 #include <string>
@@ -13,7 +14,15 @@ struct CliContext {
     bool trace = false;
     std::optional<std::string> scenario; // --simulate[=SCENARIO]; empty string = defaults
     int exitCode = 0;
+    std::string error;        // the last complaint, for --json
+    bool jsonWritten = false; // a JSON object went to standard output
 };
+
+// Data goes to standard output: one JSON object (a line) with --json.
+void PrintJson(CliContext& ctx, const nlohmann::json& object);
+// Messages go to standard error, "dormane-cli: " first; the last one is the "error" of the
+// JSON object that --json prints on a path that printed none.
+void Complain(CliContext& ctx, const std::string& message);
 
 inline constexpr int kExitUsage = 2;
 

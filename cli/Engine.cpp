@@ -53,10 +53,8 @@ int OpenEngine(CliContext& ctx, std::unique_ptr<FWUpdateInterface>& engine) {
     engine = std::make_unique<FWUpdateInterface>();
     const int r = engine->Init();
     if (r != dormane::status::kSuccess) {
-        std::fprintf(stderr,
-                     "dormane-cli: the USB subsystem could not be initialised (status %d); is "
-                     "USB available on this machine?\n",
-                     r);
+        Complain(ctx, "the USB subsystem could not be initialised (status " + std::to_string(r) +
+                          "); is USB available on this machine?");
         return r;
     }
     return 0;
@@ -86,7 +84,7 @@ bool StartSession(CliContext& ctx, const std::string& pidText, bool withDiscover
                   AttachResult& attach) {
     uint64_t pid = kSpeakerDefaultPid;
     if (!pidText.empty() && (!ParseUnsigned(pidText, pid) || pid > 0xFFFF)) {
-        std::fprintf(stderr, "dormane-cli: --pid takes a product ID such as 0x0082\n");
+        Complain(ctx, "--pid takes a product ID such as 0x0082");
         ctx.exitCode = kExitUsage;
         return false;
     }
@@ -100,7 +98,7 @@ bool StartSession(CliContext& ctx, const std::string& pidText, bool withDiscover
     const bool mustStop = attach.status == dormane::status::kSpeakerBusy ||
                           (core && (core->RestoreFailed() || !core->LockProblem().empty()));
     if ((requireAttached || mustStop) && attach.status != dormane::status::kSuccess) {
-        std::fprintf(stderr, "dormane-cli: %s\n", ExplainAttachFailure(attach, core).c_str());
+        Complain(ctx, ExplainAttachFailure(attach, core));
         ctx.exitCode = ExitCodeOf(attach.status);
         return false;
     }
@@ -135,7 +133,7 @@ std::string RestoreAdvice(const CliContext& ctx, const UpdateManager& core) {
            CommandLine(ctx, "set enable") + " (or: set disable)";
 }
 
-void ReportLeftJournal(const CliContext& ctx, const UpdateManager& core) {
+void ReportLeftJournal(CliContext& ctx, const UpdateManager& core) {
     const auto& left = core.LeftJournal();
     if (!left)
         return;
@@ -147,7 +145,7 @@ void ReportLeftJournal(const CliContext& ctx, const UpdateManager& core) {
                 CommandLine(ctx, "flash " + ShellQuote(left->backup));
     else
         text += ". " + RestoreAdvice(ctx, core);
-    std::fprintf(stderr, "dormane-cli: %s\n", text.c_str());
+    std::fprintf(stderr, "dormane-cli: %s\n", text.c_str()); // a notice, not the run's error
 }
 
 std::string DamagedAdvice(const CliContext& ctx, const UpdateManager& core) {
@@ -235,30 +233,23 @@ int BurnWithProgress(FWUpdateInterface& engine, const std::string& file, CliCont
     const UpdateManager& core = *engine.Core();
     if (started != st::kSuccess) {
         const std::string reason = RefusalReason(started, core, requiredFwVer);
-        if (ctx.json) {
-            std::printf("%s\n", nlohmann::json{{"event", "result"},
-                                               {"status", ExitCodeOf(started)},
-                                               {"state", nullptr},
-                                               {"message", reason}}
-                                    .dump()
-                                    .c_str());
-        } else {
-            std::fprintf(stderr,
-                         "dormane-cli: the image was refused: %s (status %d). Nothing was "
-                         "written.\n",
-                         reason.c_str(), started);
-        }
+        Complain(ctx, "the image was refused: " + reason + " (status " + std::to_string(started) +
+                          "). Nothing was written.");
+        if (ctx.json)
+            PrintJson(ctx, {{"event", "result"},
+                            {"status", ExitCodeOf(started)},
+                            {"state", nullptr},
+                            {"message", reason},
+                            {"error", ctx.error}});
         return ExitCodeOf(started);
     }
     const std::string backup = core.LastBackupPath();
     const uint16_t burning = core.FileImage().FWVer;
     if (ctx.json)
-        std::printf("%s\n", nlohmann::json{{"event", "started"},
-                                           {"backup", backup},
-                                           {"fwVersion", Hex4(burning)},
-                                           {"setting", SettingOf(burning)}}
-                                .dump()
-                                .c_str());
+        PrintJson(ctx, nlohmann::json{{"event", "started"},
+                                      {"backup", backup},
+                                      {"fwVersion", Hex4(burning)},
+                                      {"setting", SettingOf(burning)}});
     else
         std::printf("Backup of the speaker's firmware: %s\nWriting %s.\n", backup.c_str(),
                     SettingOf(burning).c_str());
@@ -273,11 +264,7 @@ int BurnWithProgress(FWUpdateInterface& engine, const std::string& file, CliCont
         state = engine.GteUpdateProgress(&progress);
         if (progress != lastShown) {
             if (ctx.json)
-                std::printf(
-                    "%s\n",
-                    nlohmann::json{{"event", "progress"}, {"progress", progress}, {"state", state}}
-                        .dump()
-                        .c_str());
+                PrintJson(ctx, {{"event", "progress"}, {"progress", progress}, {"state", state}});
             else if (terminal)
                 PrintBar(progress);
             else
@@ -306,14 +293,15 @@ int BurnWithProgress(FWUpdateInterface& engine, const std::string& file, CliCont
                               {"message", st::Describe(state)}};
         if (!ok)
             result["restore"] = RestoreAdvice(ctx, core);
-        std::printf("%s\n", result.dump().c_str());
+        PrintJson(ctx, result);
     } else if (ok) {
         std::printf("The firmware was written and verified. Switch the speaker off and on again "
                     "to start it with the new setting.\n");
     } else {
-        std::printf("The burn failed (state %d): the EEPROM did not read back equal to the "
-                    "image. Keep the speaker on and run the same command again. %s\n",
-                    state, RestoreAdvice(ctx, core).c_str());
+        std::fprintf(stderr,
+                     "The burn failed (state %d): the EEPROM did not read back equal to the "
+                     "image. Keep the speaker on and run the same command again. %s\n",
+                     state, RestoreAdvice(ctx, core).c_str());
     }
     return ok ? 0 : kExitBurnFailed;
 }

@@ -55,7 +55,7 @@ std::string RestoreAdvice(const CliContext& ctx, const UpdateManager& core);
 
 // Tells the user (standard error) when the attach found the journal of a burn of this
 // speaker that did not finish, with the command that restores the backup saved before it.
-void ReportLeftJournal(const CliContext& ctx, const UpdateManager& core);
+void ReportLeftJournal(CliContext& ctx, const UpdateManager& core);
 
 // The sentence for a speaker whose EEPROM holds no valid image, with the way to repair it.
 std::string DamagedAdvice(const CliContext& ctx, const UpdateManager& core);

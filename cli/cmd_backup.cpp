@@ -30,14 +30,14 @@ void RunBackup(const BackupOptions& options, CliContext& ctx) {
     uint32_t size = 0;
     if (options.full) {
         if (!core->ReadWholeEeprom(whole, size)) {
-            std::fprintf(stderr, "dormane-cli: the EEPROM could not be read\n");
+            Complain(ctx, "the EEPROM could not be read");
             ctx.exitCode = st::kFailure;
             return;
         }
         data = whole.get();
     } else if (core->EepromBroken() || !core->DeviceImage().Data) {
-        std::fprintf(stderr, "dormane-cli: the speaker's EEPROM holds no valid firmware image; "
-                             "use --full to save the whole EEPROM as it is\n");
+        Complain(ctx, "the speaker's EEPROM holds no valid firmware image; use --full to save the "
+                      "whole EEPROM as it is");
         ctx.exitCode = st::kInvalidImage;
         return;
     } else {
@@ -47,18 +47,15 @@ void RunBackup(const BackupOptions& options, CliContext& ctx) {
     // Never replace an existing file: it may be the only copy of an earlier firmware.
     std::string reason;
     if (dormane::backup::WriteNewFile(options.file, data, size, reason) != st::kSuccess) {
-        std::fprintf(stderr, "dormane-cli: %s (an existing file is never replaced)\n",
-                     reason.c_str());
+        Complain(ctx, reason + " (an existing file is never replaced)");
         ctx.exitCode = st::kFailure;
         return;
     }
     if (ctx.json)
-        std::printf("%s\n", nlohmann::json{{"status", 0},
-                                           {"file", options.file},
-                                           {"bytes", size},
-                                           {"full", options.full}}
-                                .dump()
-                                .c_str());
+        PrintJson(ctx, nlohmann::json{{"status", 0},
+                                      {"file", options.file},
+                                      {"bytes", size},
+                                      {"full", options.full}});
     else
         std::printf("Saved %u bytes to %s\n", size, options.file.c_str());
     ctx.exitCode = 0;

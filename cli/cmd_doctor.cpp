@@ -506,12 +506,10 @@ void RunDoctor(const DoctorOptions& options, CliContext& ctx) {
                             {"message", c.message},
                             {"advice", c.advice.empty() ? nlohmann::json(nullptr)
                                                         : nlohmann::json(c.advice)}});
-        std::printf("%s\n", nlohmann::json{{"status", ctx.exitCode},
-                                           {"failed", failed},
-                                           {"warnings", warned},
-                                           {"checks", list}}
-                                .dump()
-                                .c_str());
+        PrintJson(ctx, nlohmann::json{{"status", ctx.exitCode},
+                                      {"failed", failed},
+                                      {"warnings", warned},
+                                      {"checks", list}});
         return;
     }
     for (const Check& c : checks) {

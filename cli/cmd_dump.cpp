@@ -51,7 +51,7 @@ void PrintListing(uint32_t offset, const std::vector<uint8_t>& bytes) {
 }
 
 bool Usage(CliContext& ctx, const char* message) {
-    std::fprintf(stderr, "dormane-cli: %s\n", message);
+    Complain(ctx, message);
     ctx.exitCode = kExitUsage;
     return false;
 }
@@ -80,17 +80,16 @@ void RunDump(const DumpOptions& options, CliContext& ctx) {
         return;
     }
     if (rmInitialize() == 0) {
-        std::fprintf(stderr,
-                     "dormane-cli: the USB subsystem could not be initialised (%s); is "
-                     "USB available on this machine?\n",
-                     dormane::UsbResultName(rmLastError()));
+        Complain(ctx, std::string("the USB subsystem could not be initialised (") +
+                          dormane::UsbResultName(rmLastError()) +
+                          "); is USB available on this machine?");
         ctx.exitCode = 1;
         return;
     }
     if (rmDeviceStart(kSpeakerVid, static_cast<uint16_t>(pid)) == 0) {
         AttachResult attach;
         attach.pid = static_cast<uint16_t>(pid);
-        std::fprintf(stderr, "dormane-cli: %s\n", ExplainAttachFailure(attach).c_str());
+        Complain(ctx, ExplainAttachFailure(attach));
         ctx.exitCode = 16;
         return;
     }
@@ -106,15 +105,17 @@ void RunDump(const DumpOptions& options, CliContext& ctx) {
                               {"offset", offset},
                               {"count", count},
                               {"data", ok ? LowerHex(bytes) : std::string()}};
-        std::printf("%s\n", out.dump().c_str());
+        PrintJson(ctx, out);
     } else if (ok) {
         PrintListing(static_cast<uint32_t>(offset), bytes);
     } else {
-        std::fprintf(stderr,
-                     "dormane-cli: reading %llu bytes at 0x%llX failed (EEPROM size %u); "
-                     "run with --trace to see the transfers\n",
-                     static_cast<unsigned long long>(count),
-                     static_cast<unsigned long long>(offset), rmGetEepromSize());
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "reading %llu bytes at 0x%llX failed (EEPROM size %u); run with --trace to "
+                      "see the transfers",
+                      static_cast<unsigned long long>(count),
+                      static_cast<unsigned long long>(offset), rmGetEepromSize());
+        Complain(ctx, text);
     }
     ctx.exitCode = ok ? 0 : 1;
 }

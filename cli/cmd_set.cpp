@@ -20,9 +20,9 @@ struct SetOptions {
     bool force = false;
 };
 
-void Say(const CliContext& ctx, const char* event, const std::string& text) {
+void Say(CliContext& ctx, const char* event, const std::string& text) {
     if (ctx.json)
-        std::printf("%s\n", nlohmann::json{{"event", event}, {"message", text}}.dump().c_str());
+        PrintJson(ctx, nlohmann::json{{"event", event}, {"message", text}});
     else
         std::printf("%s\n", text.c_str());
     std::fflush(stdout);
@@ -41,7 +41,7 @@ void RunSet(const SetOptions& options, CliContext& ctx) {
     const int versionStatus =
         attach.status == st::kSuccess ? engine->GetFWVersion(&version) : attach.status;
     if (versionStatus != st::kSuccess) {
-        std::fprintf(stderr, "dormane-cli: %s\n", ExplainAttachFailure(attach, &core).c_str());
+        Complain(ctx, ExplainAttachFailure(attach, &core));
         ctx.exitCode = ExitCodeOf(versionStatus);
         return;
     }
@@ -59,7 +59,7 @@ void RunSet(const SetOptions& options, CliContext& ctx) {
                       "The speaker runs firmware %04X, which this tool does not support; nothing "
                       "was changed.",
                       version);
-        Say(ctx, "refused", text);
+        Complain(ctx, text);
         ctx.exitCode = st::kFailure;
         return;
     } else {
@@ -91,10 +91,11 @@ void RunSet(const SetOptions& options, CliContext& ctx) {
         if (code != dormane::kDownloadOk) {
             const std::string message = "The download failed: " + reason + " (code " +
                                         std::to_string(code) + "). Nothing was written.";
+            Complain(ctx, message);
             if (ctx.json)
-                Say(ctx, "download-failed", message);
-            else
-                std::fprintf(stderr, "dormane-cli: %s\n", message.c_str());
+                PrintJson(ctx, {{"event", "download-failed"},
+                                {"status", kExitDownloadFailed},
+                                {"error", message}});
             ctx.exitCode = kExitDownloadFailed;
             return;
         }

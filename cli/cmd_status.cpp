@@ -34,6 +34,9 @@ void RunStatus(const StatusOptions& options, CliContext& ctx) {
     char versionText[8];
     std::snprintf(versionText, sizeof versionText, "%04X", version);
 
+    // What went wrong is a message, for standard error; with --json it is the "error" too.
+    if (!attached)
+        Complain(ctx, ExplainAttachFailure(attach, core));
     if (ctx.json) {
         nlohmann::json out;
         out["status"] = status;
@@ -45,7 +48,9 @@ void RunStatus(const StatusOptions& options, CliContext& ctx) {
         out["chipVer"] = core ? core->DeviceImage().ChipVer : 2;
         out["eepromValid"] = attached && core && !core->EepromBroken();
         out["damaged"] = damaged;
-        if (damaged)
+        if (!attached)
+            out["error"] = ExplainAttachFailure(attach, core);
+        else if (damaged)
             out["error"] = DamagedAdvice(ctx, *core);
         if (core && core->LeftJournal())
             out["unfinishedBurn"] = {{"image", core->LeftJournal()->image},
@@ -56,12 +61,10 @@ void RunStatus(const StatusOptions& options, CliContext& ctx) {
         out["versionText"] = attach.discoveryRan && !attach.versionText.empty()
                                  ? nlohmann::json(attach.versionText)
                                  : nlohmann::json(nullptr);
-        std::printf("%s\n", out.dump().c_str());
-    } else if (!attached) {
-        std::printf("%s\n", ExplainAttachFailure(attach, core).c_str());
+        PrintJson(ctx, out);
     } else if (damaged) {
         std::printf("%s\n", DamagedAdvice(ctx, *core).c_str());
-    } else {
+    } else if (attached) {
         std::printf("speaker: USB %04X:%04X\n", kSpeakerVid, attach.pid);
         if (versionRead) {
             std::printf("firmware: %s\n", versionText);

@@ -50,7 +50,7 @@ void RunVerify(const VerifyOptions& options, CliContext& ctx) {
             {"FWVer", info.FWVer},
             {"InfoCheckSum", info.InfoCheckSum},
         };
-        std::printf("%s\n", out.dump().c_str());
+        PrintJson(ctx, out);
     } else {
         std::printf("TotalSize: 0x%X (%u bytes)\n", info.TotalSize, info.TotalSize);
         std::printf("ImageStart: 0x%X\n", info.ImageStart);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 std::vector<RegisteredCommand>& RegisteredCommands() {
     static std::vector<RegisteredCommand> commands;
@@ -13,6 +14,47 @@ std::vector<RegisteredCommand>& RegisteredCommands() {
 CommandRegistrar::CommandRegistrar(int order, CommandFactory factory) {
     RegisteredCommands().push_back({order, factory});
 }
+
+void PrintJson(CliContext& ctx, const nlohmann::json& object) {
+    std::printf("%s\n", object.dump().c_str());
+    std::fflush(stdout);
+    ctx.jsonWritten = true;
+}
+
+void Complain(CliContext& ctx, const std::string& message) {
+    std::fprintf(stderr, "dormane-cli: %s\n", message.c_str());
+    ctx.error = message;
+}
+
+namespace {
+
+// With --json, every run ends with a JSON object on standard output: the paths that had
+// nothing of their own to print give their status and the last complaint.
+int Finish(CliContext& ctx, int code) {
+    if (ctx.json && !ctx.jsonWritten)
+        PrintJson(ctx, {{"status", code},
+                        {"error",
+                         ctx.error.empty() ? nlohmann::json(nullptr) : nlohmann::json(ctx.error)}});
+    return code;
+}
+
+// The first word that is not an option: the command (every global option is a flag or
+// written --option=value).
+std::string CommandWord(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (argv[i][0] != '-')
+            return argv[i];
+    return {};
+}
+
+bool HasFlag(int argc, char** argv, const char* flag) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], flag) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     // A reader that goes away (dormane-cli status | head) makes a write fail, not the
@@ -37,6 +79,20 @@ int main(int argc, char** argv) {
     for (const auto& command : commands)
         command.factory(app, ctx);
 
+    ctx.json = HasFlag(argc, argv, "--json"); // known before a usage error ends the parse
+    const std::string command = CommandWord(argc, argv);
+    const CLI::App& constApp = app;
+    const auto all = constApp.get_subcommands([](const CLI::App*) { return true; });
+    const bool known = std::any_of(all.begin(), all.end(),
+                                   [&](const CLI::App* sub) { return sub->check_name(command); });
+    if (!command.empty() && !known) {
+        std::string names;
+        for (const CLI::App* sub : all)
+            names += (names.empty() ? "" : ", ") + sub->get_name();
+        Complain(ctx, "unknown command '" + command + "'; the commands are " + names +
+                          " (--help says more)");
+        return Finish(ctx, kExitUsage);
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -46,8 +102,11 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return kExitUsage;
+        if (ctx.json)
+            Complain(ctx, e.what());
+        else
+            app.exit(e);
+        return Finish(ctx, kExitUsage);
     }
-    return ctx.exitCode;
+    return Finish(ctx, ctx.exitCode);
 }

@@ -334,10 +334,11 @@ TEST_F(BurnSafety, AFailedBurnNamesTheRestoreAndTheSameSetWorksAgain) {
     // The speaker vanishes in the middle of the writing.
     const auto failed = Run("set disable " + mirror, Scenario(false, "unplug-after=2500"));
     EXPECT_EQ(failed.exitCode, 3) << failed.out << Stderr();
-    EXPECT_NE(failed.out.find("run: dormane-cli --simulate="), std::string::npos) << failed.out;
-    EXPECT_NE(failed.out.find(" flash " + (dir_ / "state/dormane/backups/backup-")),
-              std::string::npos)
-        << failed.out;
+    const std::string told = Stderr();
+    EXPECT_NE(told.find("The burn failed"), std::string::npos) << told;
+    EXPECT_NE(told.find("run: dormane-cli --simulate="), std::string::npos) << told;
+    EXPECT_NE(told.find(" flash " + (dir_ / "state/dormane/backups/backup-")), std::string::npos)
+        << told;
 
     const auto repaired = Run("set disable " + mirror, Scenario(false));
     EXPECT_EQ(repaired.exitCode, 0) << repaired.out << Stderr();

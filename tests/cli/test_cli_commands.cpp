@@ -124,9 +124,16 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST_F(CliOnSimulator, FlashWritesTheImageAndShowsRisingProgress) {
-    const auto r = RunWithEnv("flash " + Quote(kNonStandby), "fw=0813");
+    RunWithEnv("status", "fw=0813"); // the EEPROM file, with the sample image
+    // A small image on the real clock: a burn of a second or two, long enough for the
+    // progress display to see it under way (on the virtual clock it may be over at once).
+    dormane::imagebuilder::ImageSpec spec;
+    spec.descriptors = {dormane::imagebuilder::Descriptor::Image(0x40, 0x140)};
+    spec.fwVer = 0x0803;
+    const auto image = dormane::imagebuilder::Build(spec);
+    const std::string file = testsupport::WriteImage(dir_, "small.bin", image);
+    const auto r = RunWithEnv("flash " + Quote(file), "clock=real");
     ASSERT_EQ(r.exitCode, 0) << r.out << Stderr();
-    const auto image = Bytes(kNonStandby);
     const auto eeprom = Bytes(eeprom_);
     ASSERT_EQ(eeprom.size(), 16384u);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), eeprom.begin()));
@@ -310,7 +317,65 @@ TEST_F(CliOnSimulator, SetRefusesUnsupportedFirmware) {
     const auto r =
         RunWithEnv("set disable --firmware-base-url " + Quote("file://" + kFirmwareDir), "fw=0800");
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.out.find("does not support"), std::string::npos) << r.out;
+    EXPECT_NE(Stderr().find("does not support"), std::string::npos) << Stderr();
+}
+
+// Data on standard output, messages on standard error; with --json one JSON object whose
+// status is the exit status, on every path.
+struct JsonPathCase {
+    const char* name;
+    const char* args;
+    const char* scenario;
+    int exitCode;
+    const char* error; // part of the "error" member; nullptr: none
+};
+
+void PrintTo(const JsonPathCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliJsonPaths : public CliOnSimulator, public ::testing::WithParamInterface<JsonPathCase> {};
+
+TEST_P(CliJsonPaths, EndWithAnObjectThatCarriesTheStatus) {
+    const JsonPathCase& c = GetParam();
+    const auto r = RunWithEnv(std::string("--json ") + c.args, c.scenario);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.out << Stderr();
+    const auto lines = JsonLines(r.out); // throws, failing the test, on anything but JSON
+    ASSERT_FALSE(lines.empty()) << Stderr();
+    EXPECT_EQ(lines.back()["status"], c.exitCode) << r.out;
+    if (c.error) {
+        ASSERT_TRUE(lines.back()["error"].is_string()) << r.out;
+        EXPECT_NE(lines.back()["error"].get<std::string>().find(c.error), std::string::npos)
+            << r.out;
+        EXPECT_NE(Stderr().find(c.error), std::string::npos) << Stderr();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CliJsonPaths,
+    ::testing::Values(
+        JsonPathCase{"Status", "status", "fw=0813", 0, nullptr},
+        JsonPathCase{"NoSpeaker", "status", "absent", 16, "No speaker found"},
+        JsonPathCase{"UnknownCommand", "frobnicate", "", 2, "unknown command 'frobnicate'"},
+        JsonPathCase{"UnknownOption", "status --bogus", "", 2, "--bogus"},
+        JsonPathCase{"BadPid", "status --pid twelve", "", 2, "--pid takes a product ID"},
+        JsonPathCase{"BadScenario", "status", "i2c-khz=fast", 2, "i2c-khz"},
+        JsonPathCase{"MissingImage", "flash /no/such/image.bin", "", 32, "cannot be opened"},
+        JsonPathCase{"FlashWithoutSpeaker", "flash /no/such/image.bin", "absent", 16,
+                     "No speaker found"},
+        JsonPathCase{"BackupOfADamagedSpeaker", "backup x.bin", "broken", 128, "--full"},
+        JsonPathCase{"DumpBadOffset", "dump zero 16", "", 2, "OFFSET takes a position"},
+        JsonPathCase{"UnsupportedFirmware", "set disable --file /x.bin", "fw=0800", 1,
+                     "does not support"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CliOnSimulator, UnknownCommandListsTheCommands) {
+    const auto r = RunWithEnv("frobnicate");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(Stderr().find("unknown command 'frobnicate'; the commands are verify, status, "),
+              std::string::npos)
+        << Stderr();
 }
 
 TEST_F(CliOnSimulator, BadScenarioIsAUsageErrorNamingTheKey) {
