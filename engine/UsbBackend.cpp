@@ -1,5 +1,10 @@
 #include "UsbBackend.h"
 
+#include "DebugOutput.h"
+
+#include <cstdio>
+#include <cstring>
+
 namespace dormane {
 
 const char* UsbResultName(UsbResult r) {
@@ -20,6 +25,22 @@ const char* UsbResultName(UsbResult r) {
         return "not supported";
     }
     return "unknown";
+}
+
+UsbResult CompleteDataStage(uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue, uint8_t* data,
+                            uint16_t length, uint16_t actual) {
+    if (actual >= length)
+        return UsbResult::Ok;
+    if (!(bmRequestType & 0x80))
+        return UsbResult::Io;
+    std::memset(data + actual, 0, length - actual);
+    char note[96];
+    std::snprintf(note, sizeof note,
+                  "short IN transfer: %u of %u bytes (request 0x%02X, value 0x%04X), the rest "
+                  "reads as zero",
+                  actual, length, bRequest, wValue);
+    DebugOutput(note);
+    return UsbResult::Ok;
 }
 
 namespace {

@@ -74,6 +74,13 @@ public:
 // The libusb-1.0 backend (engine/usb_libusb.cpp): the real speaker on Linux.
 std::shared_ptr<UsbBackend> MakeLibusbBackend();
 
+// How every backend ends a control transfer whose data stage came back with actual of length
+// bytes. The speaker's driver completes a vendor read with wLength bytes whatever the device
+// sent, so a short IN data stage succeeds with the missing bytes zero (the read-back compare
+// guards the data), noted on the debugger output; a short OUT data stage is a failure.
+UsbResult CompleteDataStage(uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue, uint8_t* data,
+                            uint16_t length, uint16_t actual);
+
 // String descriptors travel as UTF-16LE. Unpaired surrogates become U+FFFD; a trailing odd
 // byte is dropped.
 std::string Utf16LeToUtf8(const uint8_t* data, size_t bytes);

@@ -130,8 +130,8 @@ public:
                                               data, length, kControlTimeoutMs);
         if (r < 0)
             return FromLibusb(r);
-        // A short data stage would leave the caller's bytes as they were: not a success.
-        return r == length ? UsbResult::Ok : UsbResult::Io;
+        return CompleteDataStage(bmRequestType, bRequest, wValue, data, length,
+                                 static_cast<uint16_t>(r));
     }
 
     UsbResult ReadString(uint8_t index, std::string& utf8) override {

@@ -18,8 +18,8 @@ public:
             m_pSpeaker->Control(bmRequestType, bRequest, wValue, wIndex, data, length, actual);
         if (r != UsbResult::Ok)
             return r;
-        // A short data stage is a failure, as the libusb backend reports it.
-        return actual == length ? UsbResult::Ok : UsbResult::Io;
+        // As the speaker's driver ends it, and the libusb backend too.
+        return CompleteDataStage(bmRequestType, bRequest, wValue, data, length, actual);
     }
 
     UsbResult ReadString(uint8_t index, std::string& utf8) override {

@@ -455,7 +455,7 @@ UsbResult SimSpeaker::Control(uint8_t bmRequestType, uint8_t bRequest, uint16_t 
                                (in ? bRequest == 0x02 : bRequest == 0x01);
             result = valid ? Vendor(in, wValue, data, length, now) : UsbResult::Stall;
             if (result == UsbResult::Ok)
-                actual = length;
+                actual = in && m_nShortIn ? std::min(length, *m_nShortIn) : length;
         } else if (bmRequestType == 0x80) {
             result = Standard(bRequest, wValue, wIndex, data, length, actual);
         } else {
@@ -516,6 +516,11 @@ void SimSpeaker::ResetCounters() {
           &m_counters.nacksAnswered, &m_counters.commandsWhileBusy, &m_counters.eepromWrites,
           &m_counters.fileWriteErrors})
         counter->store(0, std::memory_order_relaxed);
+}
+
+void SimSpeaker::SetShortIn(std::optional<uint16_t> limit) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_nShortIn = limit;
 }
 
 void SimSpeaker::Unplug() {

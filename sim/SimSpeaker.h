@@ -89,6 +89,9 @@ public:
     // result. Runs under the speaker's lock: it must not call back into the speaker.
     using Interceptor = std::function<std::optional<UsbResult>(const ControlRecord&)>;
     void SetInterceptor(Interceptor fn);
+    // Vendor reads deliver at most this many bytes of their data stage (nothing: all), as a
+    // controller that answers short does.
+    void SetShortIn(std::optional<uint16_t> limit);
     // The next n I2C transfers find no acknowledge for their device byte.
     void ForceNacks(uint32_t n);
     // Keeps every transfer from now on (off again with false); TakeRecords hands them over.
@@ -128,6 +131,7 @@ private:
     std::optional<std::vector<uint8_t>> m_vPendingRead; // lands in 0x83.. when the transfer ends
     std::mt19937_64 m_rng;
     uint32_t m_nForcedNacks = 0;
+    std::optional<uint16_t> m_nShortIn;
     std::string m_strFile;
     std::string m_strFileKey;
     int m_fileFd = -1;

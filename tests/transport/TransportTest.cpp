@@ -613,6 +613,21 @@ TEST_F(TransportTest, TellsNoPermissionFromNotFound) {
     EXPECT_EQ(rmLastError(), UsbResult::NotFound);
 }
 
+// The simulated backend ends a short data stage as the libusb one does.
+TEST_F(TransportTest, AShortReadSucceedsWithZerosAndAShortWriteFails) {
+    auto speaker = Start("clock=virtual");
+    speaker->SetShortIn(3);
+    uint8_t block[6];
+    std::fill(std::begin(block), std::end(block), 0xAA);
+    ASSERT_EQ(rmRegRead(0x00, 6, block), 1);
+    EXPECT_EQ(block[0], 0x65);
+    EXPECT_EQ(block[2], 0x0D);
+    EXPECT_EQ(std::vector<uint8_t>(block + 3, block + 6), std::vector<uint8_t>(3, 0));
+    speaker->SetShortIn(std::nullopt);
+    EXPECT_EQ(dormane::CompleteDataStage(0x40, 0x01, 0x40, block, 6, 5), UsbResult::Io);
+    EXPECT_EQ(dormane::CompleteDataStage(0xC0, 0x02, 0x40, block, 6, 6), UsbResult::Ok);
+}
+
 TEST_F(TransportTest, BackendThatCannotStartFailsInitialisation) {
     m_clock = std::make_shared<VirtualClock>();
     Scenario s;

@@ -4,6 +4,7 @@
 // through libusb's own Linux code. Run under umockdev-wrapper; without it the emulated
 // cases skip and only the plain machine's case runs.
 #include "Clock.h"
+#include "DebugOutput.h"
 #include "Sim.h"
 #include "ThreadChecker.h"
 #include "Transport.h"
@@ -369,6 +370,30 @@ TEST_F(Emulated, RegistersAndAStallGoThroughLibusb) {
     EXPECT_EQ(rmRegRead(0xFE, 4, beyond), 0);
     // A stall ends that request only.
     EXPECT_EQ(rmRegRead(0x40, 2, back), 1);
+}
+
+// A controller that answers a vendor read short: the driver's way, success with the missing
+// bytes zero, and the speaker is still found by its register probe.
+TEST_F(Emulated, AShortAnswerSucceedsWithZerosAndTheSpeakerIsStillFound) {
+    auto speaker = AddSpeaker("clock=virtual", 1);
+    speaker->SetShortIn(8);
+    UseTransport();
+    EXPECT_EQ(rmDeviceStart(kVid, kPid), 1);
+    std::unique_ptr<UsbDevice> device;
+    ASSERT_EQ(rmBackend()->Open("1-1", device), UsbResult::Ok);
+    uint8_t probe[16];
+    std::fill(std::begin(probe), std::end(probe), 0xAA);
+    dormane::SetDebugOutputEcho(true);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(device->ControlTransfer(0xC0, 0x02, 0x00, 0, probe, 16), UsbResult::Ok);
+    const std::string note = ::testing::internal::GetCapturedStderr();
+    dormane::SetDebugOutputEcho(false);
+    EXPECT_EQ(probe[0], 0x65); // the controller's identity, as far as it came
+    for (int i = 8; i < 16; ++i)
+        EXPECT_EQ(probe[i], 0) << "byte " << i;
+    EXPECT_EQ(note,
+              "short IN transfer: 8 of 16 bytes (request 0x02, value 0x0000), the rest reads as "
+              "zero\n");
 }
 
 TEST_F(Emulated, WholeEepromWriteAndReadBack) {
