@@ -369,9 +369,12 @@ void CDlgBase::RequestClose() {
         dormane::ui::MessageBox(this, kBurnRunningText);
         return;
     }
-    // A worker uses this window until its message arrives: close then.
+    // A worker uses this window until its message arrives: close then. Until then the
+    // window shows that the close was seen, and takes no more input.
     if (m_bCheckRunning || m_bDownloadRunning) {
         m_bClosePending = true;
+        setCursor(Qt::BusyCursor);
+        setEnabled(false);
         if (m_bDownloadRunning) {
             dormane::CancelDownloads();
             SetTimer(IDT_CANCEL_DOWNLOAD, 100);

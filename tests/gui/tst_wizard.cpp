@@ -702,11 +702,16 @@ void TestWizard::closeDuringCheck() {
     Click(m_wizard->m_btnNext);
     Click(m_wizard->m_btnNext);
     QTRY_VERIFY_WITH_TIMEOUT(m_gate.Holding(), kWait);
-    // The check thread is in the middle of the attach: the close waits for it.
+    // The check thread is in the middle of the attach: the close waits for it, and shows at
+    // once that it was seen: a busy cursor, and no more input taken.
     Click(m_wizard->m_btnClose);
     QVERIFY(m_wizard->ClosePending());
     QVERIFY(!m_wizard->Ended());
     QVERIFY(m_wizard->isVisible());
+    QCOMPARE(m_wizard->cursor().shape(), Qt::BusyCursor);
+    QVERIFY(!m_wizard->isEnabled());
+    QTest::mouseClick(m_wizard->m_btnClose, Qt::LeftButton);
+    QVERIFY(m_shown.isEmpty());
     m_gate.Open();
     QTRY_VERIFY_WITH_TIMEOUT(m_wizard->Ended(), kWait);
     QVERIFY(!m_wizard->isVisible());
