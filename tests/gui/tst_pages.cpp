@@ -57,6 +57,8 @@ private slots:
     void pageTexts_data();
     void pageTexts();
     void pagesAreBuiltAtTheirPixelRectangles();
+    void pinnedControlPixels_data();
+    void pinnedControlPixels();
     void singleLinesFitTheirControl();
     void progress();
     void modeSelection();
@@ -240,6 +242,41 @@ void TestPages::pagesAreBuiltAtTheirPixelRectangles() {
                 QCOMPARE(actual.size(), expected.size());
         }
     }
+}
+
+// A few controls of each template at pixel rectangles worked out by hand from the layout's
+// dialog units (1.5 px a horizontal unit, 1.625 a vertical one at 96 dpi, each edge rounded
+// half up), so that a wrong entry in the template tables shows, not only a wrong conversion.
+void TestPages::pinnedControlPixels_data() {
+    QTest::addColumn<int>("dialog");
+    QTest::addColumn<int>("control");
+    QTest::addColumn<QRect>("pixels");
+    QTest::newRow("main: Back") << 111 << 1076 << QRect(690, 514, 156, 32);
+    QTest::newRow("main: step 1") << 111 << 1092 << QRect(929, 473, 13, 19);
+    QTest::newRow("main: title text") << 111 << 1072 << QRect(77, 7, 180, 19);
+    QTest::newRow("main: close") << 111 << 1070 << QRect(996, 8, 15, 16);
+    QTest::newRow("prerequisites: list") << 103 << 1087 << QRect(239, 98, 573, 74);
+    QTest::newRow("mode: disable picture") << 104 << 1082 << QRect(564, 127, 180, 180);
+    QTest::newRow("mode: disable label") << 104 << 1084 << QRect(564, 314, 252, 32);
+    QTest::newRow("mode: enable text") << 104 << 1085 << QRect(236, 353, 217, 78);
+    QTest::newRow("progress: alert") << 105 << 1091 << QRect(357, 180, 341, 36);
+    QTest::newRow("progress: percent") << 105 << 1090 << QRect(672, 254, 36, 13);
+    QTest::newRow("power cycle: text") << 106 << 1087 << QRect(303, 135, 437, 29);
+    QTest::newRow("warning: title") << 228 << 1101 << QRect(45, 16, 300, 49);
+    QTest::newRow("warning: message") << 228 << 1103 << QRect(15, 72, 330, 117);
+    QTest::newRow("warning: Retry") << 228 << 1100 << QRect(216, 189, 120, 32);
+    QTest::newRow("warning: Back") << 228 << 1102 << QRect(89, 189, 120, 32);
+}
+
+void TestPages::pinnedControlPixels() {
+    QFETCH(int, dialog);
+    QFETCH(int, control);
+    QFETCH(QRect, pixels);
+    if (dormane::ui::ScreenDpi() != 96.0)
+        QSKIP("the pinned pixels are those of a 96 dpi screen");
+    CDialogEx window(dialog, nullptr);
+    QVERIFY(window.Create());
+    QCOMPARE(window.ItemRect(control), pixels);
 }
 
 void TestPages::singleLinesFitTheirControl() {
