@@ -54,6 +54,11 @@ CPageWarning::CPageWarning(unsigned code, QWidget* parent)
     : CDialogEx(IDD_WARNING, parent ? parent : QApplication::activeWindow()), m_nCode(code),
       m_pStyle(std::make_unique<CPageEx>()) {}
 
+CPageWarning::CPageWarning(const QString& message, QWidget* parent) : CPageWarning(0u, parent) {
+    m_strTitle = dormane::ui::AppName();
+    m_strMessage = message;
+}
+
 CPageWarning::~CPageWarning() = default;
 
 bool CPageWarning::OnInitDialog() {
@@ -77,6 +82,14 @@ bool CPageWarning::OnInitDialog() {
         m_btnBack->setText(QString::fromUtf8(w->back));
         m_btnRetry->setVisible(true);
         m_btnRetry->setText(QString::fromUtf8(w->retry));
+    } else if (m_nCode == 0) {
+        // A message: its one answer on the right-hand button.
+        setWindowTitle(m_strTitle);
+        m_stTitle->setText(m_strTitle);
+        m_stMessage->setText(m_strMessage);
+        m_btnBack->setVisible(false);
+        m_btnRetry->setVisible(true);
+        m_btnRetry->setText(QStringLiteral("OK"));
     }
     // The first button of the tab order takes the focus and answers Enter.
     m_btnRetry->setDefault(true);
@@ -93,6 +106,7 @@ void CPageWarning::OnBnClickedRetry() {
     case WARN_NO_SPEAKER:
     case WARN_NO_NETWORK:
     case WARN_UNSUPPORTED:
+    case 0: // a message's OK
         done(IDOK);
         break;
     case WARN_UPDATE_FAILED:

@@ -21,6 +21,9 @@ class CPageWarning : public CDialogEx {
 public:
     // Without a parent the active window becomes the owner.
     explicit CPageWarning(unsigned code, QWidget* parent = nullptr);
+    // The program's own message box in the same look: the application's name as its title,
+    // the text, and one OK button (answer IDOK). m_nCode is 0.
+    CPageWarning(const QString& message, QWidget* parent);
     ~CPageWarning() override;
 
     std::optional<CtlColor> OnCtlColor(int id) const override;

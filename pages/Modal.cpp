@@ -1,7 +1,8 @@
 #include "Modal.h"
 
+#include "CPageWarning.h"
+
 #include <QDialog>
-#include <QMessageBox>
 
 namespace dormane::ui {
 namespace {
@@ -38,8 +39,9 @@ int RunModal(QDialog& dialog) {
 }
 
 void MessageBox(QWidget* owner, const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, AppName(), text, QMessageBox::Ok, owner);
-    RunModal(box);
+    // In the wizard's own look rather than the toolkit's stock box.
+    CPageWarning box(text, owner);
+    box.DoModal(); // builds the box from its template, then runs it through RunModal
 }
 
 } // namespace dormane::ui

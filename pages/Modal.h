@@ -28,8 +28,8 @@ ModalHook SetModalHook(ModalHook hook);
 // Runs the dialog modally and returns its result.
 int RunModal(QDialog& dialog);
 
-// A message box with an OK button only and the application's name as its caption. Returns
-// once the user has closed it.
+// A message box with an OK button only and the application's name as its caption and title,
+// drawn as the warning dialog is. Returns once the user has closed it.
 void MessageBox(QWidget* owner, const QString& text);
 
 } // namespace dormane::ui

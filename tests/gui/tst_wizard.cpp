@@ -22,7 +22,6 @@
 #include "SpeakerLock.h"
 #include "Status.h"
 
-#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -304,6 +303,14 @@ void TestWizard::AnswerModal(QDialog& dialog) {
             if (CDialogEx* p = m_wizard->Page(page))
                 empty = empty && !p->isVisible();
     }
+    if (auto* warning = dynamic_cast<CPageWarning*>(&dialog); warning && warning->m_nCode == 0) {
+        // The program's own message box, in the warning dialog's look.
+        const bool overStart = m_wizard && m_wizard->isVisible() && m_wizard->m_pPageStart &&
+                               m_wizard->m_pPageStart->isVisible();
+        m_shown.append({0, warning->m_stMessage->text(), overStart});
+        QTest::mouseClick(warning->m_btnRetry, Qt::LeftButton);
+        return;
+    }
     if (auto* warning = dynamic_cast<CPageWarning*>(&dialog)) {
         m_shown.append({warning->m_nCode, warning->m_stTitle->text(), empty});
         int button = IDC_WARN_BACK;
@@ -314,13 +321,6 @@ void TestWizard::AnswerModal(QDialog& dialog) {
         if (!warning->DlgItem<CButtonST>(button)->isVisible())
             button = IDC_WARN_RETRY; // 103 carries its Back on the right-hand button
         QTest::mouseClick(warning->DlgItem<CButtonST>(button), Qt::LeftButton);
-        return;
-    }
-    if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
-        const bool overStart = m_wizard && m_wizard->isVisible() && m_wizard->m_pPageStart &&
-                               m_wizard->m_pPageStart->isVisible();
-        m_shown.append({0, box->text(), overStart});
-        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
         return;
     }
     QFAIL("an unexpected modal dialog");
@@ -918,13 +918,19 @@ void TestWizard::initFailure() {
             QTRY_VERIFY_WITH_TIMEOUT(wizard->Ended(), kWait);
             return;
         }
-        auto* box = qobject_cast<QMessageBox*>(&dialog);
+        // Not the toolkit's stock box: the warning dialog's frame, fonts and flat button.
+        auto* box = dynamic_cast<CPageWarning*>(&dialog);
         QVERIFY(box && running);
         m_shown.append(
-            {0, box->text(),
+            {0, box->m_stMessage->text(),
              running->isVisible() && running->m_pPageStart && running->m_pPageStart->isVisible()});
         QCOMPARE(box->windowTitle(), QStringLiteral("Dormane"));
-        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        QCOMPARE(box->m_stTitle->text(), QStringLiteral("Dormane"));
+        QCOMPARE(box->FrameWidth(), 1);
+        QVERIFY(!box->m_btnBack->isVisible());
+        QCOMPARE(box->m_btnRetry->text(), QStringLiteral("OK"));
+        QCOMPARE(box->m_btnRetry->font(), box->m_pStyle->m_fontButton);
+        QTest::mouseClick(box->m_btnRetry, Qt::LeftButton);
     });
     RunWizard();
     QCOMPARE(m_shown.size(), 1);
