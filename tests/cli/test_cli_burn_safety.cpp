@@ -45,12 +45,12 @@ std::vector<uint8_t> Bytes(const std::string& path) {
 
 // An image of the speaker's identity with this TotalSize; the fill seed tells two apart.
 std::vector<uint8_t> Image(uint32_t total, uint16_t fw, uint32_t seed, uint16_t vid = 0x0D8C) {
-    ImageSpec spec;
-    spec.descriptors = {Descriptor::Image(0x40, total - 0x40)};
-    spec.fwVer = fw;
-    spec.vid = vid;
-    spec.fillSeed = seed;
-    return dormane::imagebuilder::Build(spec);
+    ImageSpec layout;
+    layout.descriptors = {Descriptor::Image(0x40, total - 0x40)};
+    layout.fwVer = fw;
+    layout.vid = vid;
+    layout.fillSeed = seed;
+    return dormane::imagebuilder::Build(layout);
 }
 
 bool StartsWith(const std::vector<uint8_t>& eeprom, const std::vector<uint8_t>& image) {

@@ -127,10 +127,10 @@ TEST_F(CliOnSimulator, FlashWritesTheImageAndShowsRisingProgress) {
     RunWithEnv("status", "fw=0813"); // the EEPROM file, with the sample image
     // A small image on the real clock: a burn of a second or two, long enough for the
     // progress display to see it under way (on the virtual clock it may be over at once).
-    dormane::imagebuilder::ImageSpec spec;
-    spec.descriptors = {dormane::imagebuilder::Descriptor::Image(0x40, 0x140)};
-    spec.fwVer = 0x0803;
-    const auto image = dormane::imagebuilder::Build(spec);
+    dormane::imagebuilder::ImageSpec layout;
+    layout.descriptors = {dormane::imagebuilder::Descriptor::Image(0x40, 0x140)};
+    layout.fwVer = 0x0803;
+    const auto image = dormane::imagebuilder::Build(layout);
     const std::string file = testsupport::WriteImage(dir_, "small.bin", image);
     const auto r = RunWithEnv("flash " + Quote(file), "clock=real");
     ASSERT_EQ(r.exitCode, 0) << r.out << Stderr();

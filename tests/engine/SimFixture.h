@@ -16,11 +16,11 @@ namespace testsupport {
 
 // An image of the sample identity whose TotalSize is exactly `total` (at least 0x40 + 13).
 inline std::vector<uint8_t> ImageOfSize(uint32_t total, uint16_t fw = 0x0803) {
-    dormane::imagebuilder::ImageSpec spec;
-    spec.descriptors = {dormane::imagebuilder::Descriptor::Image(0x40, total - 0x40)};
-    spec.fwVer = fw;
-    spec.fillSeed = total;
-    return dormane::imagebuilder::Build(spec);
+    dormane::imagebuilder::ImageSpec layout;
+    layout.descriptors = {dormane::imagebuilder::Descriptor::Image(0x40, total - 0x40)};
+    layout.fwVer = fw;
+    layout.fillSeed = total;
+    return dormane::imagebuilder::Build(layout);
 }
 
 // Polls the burn until it leaves the burning state; real time bounded so a hang fails.

@@ -121,30 +121,31 @@ ImageSpec DeviceImageSpec(const ScenarioSpec& s) {
 
 // The image file as its kind asks: built for this speaker and then spoiled in one way.
 ImageSpec FileImageSpec(const ScenarioSpec& s) {
-    ImageSpec spec = SizedImageSpec(s.imageTotal, static_cast<uint32_t>(Mix(s.index + 7 * s.seed)));
-    spec.fwVer = s.kind == ImageKind::WrongMode ? kOtherFw : kRequiredFw;
-    spec.chipVer = FileChipVer(s);
+    ImageSpec layout =
+        SizedImageSpec(s.imageTotal, static_cast<uint32_t>(Mix(s.index + 7 * s.seed)));
+    layout.fwVer = s.kind == ImageKind::WrongMode ? kOtherFw : kRequiredFw;
+    layout.chipVer = FileChipVer(s);
     switch (s.kind) {
     case ImageKind::ForeignVid:
-        spec.vid = 0x1234;
+        layout.vid = 0x1234;
         break;
     case ImageKind::ForeignPid:
-        spec.pid = 0x00A1;
+        layout.pid = 0x00A1;
         break;
     case ImageKind::ForeignChip:
-        spec.chip = 0x6502; // still a valid chip id (first byte 0x65), but another chip
+        layout.chip = 0x6502; // still a valid chip id (first byte 0x65), but another chip
         break;
     case ImageKind::ForeignChipVer:
-        spec.chipVer = spec.chipVer == 0 ? 1 : 0;
+        layout.chipVer = layout.chipVer == 0 ? 1 : 0;
         break;
     case ImageKind::BadChecksum:
-        spec.correctChecksum = false;
+        layout.correctChecksum = false;
         break;
     case ImageKind::BadMagic:
-        spec.magic = {'X', 'V'};
+        layout.magic = {'X', 'V'};
         break;
     case ImageKind::Truncated:
-        spec.fileSize = s.fileBytes;
+        layout.fileSize = s.fileBytes;
         break;
     case ImageKind::Valid:
     case ImageKind::Oversized:
@@ -156,7 +157,7 @@ ImageSpec FileImageSpec(const ScenarioSpec& s) {
     case ImageKind::StalledBody:
         break;
     }
-    return spec;
+    return layout;
 }
 
 std::vector<uint8_t> FileBytes(const ScenarioSpec& s) {
