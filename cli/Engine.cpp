@@ -1,4 +1,5 @@
 #include "Engine.h"
+#include "Platform.h"
 
 #include "Backup.h"
 #include "BurnShield.h"
@@ -9,8 +10,6 @@
 #include "UpdateManager.h"
 
 #include <nlohmann/json.hpp>
-
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -182,10 +181,7 @@ std::string ExplainAttachFailure(const AttachResult& result, const UpdateManager
                "could not be restored after the size probe. Its firmware is damaged now; keep "
                "it on and repair it with: dormane-cli set enable (or: set disable).";
     if (rmLastError() == dormane::UsbResult::NoPermission)
-        return std::string("The speaker (USB ") + ids +
-               ") is connected, but this user may not open it. Install the udev rule "
-               "70-dormane.rules (see README, \"USB access\"), then unplug the speaker and plug "
-               "it in again.";
+        return std::string("The speaker (USB ") + ids + ") is connected, but " + NoAccessAdvice();
     if (rmLastError() == dormane::UsbResult::Ok && rmSelectedDevice())
         return std::string("The speaker (USB ") + ids +
                ") answered, but its EEPROM or chip revision could not be identified.";
@@ -255,7 +251,7 @@ int BurnWithProgress(FWUpdateInterface& engine, const std::string& file, CliCont
                     SettingOf(burning).c_str());
     std::fflush(stdout);
 
-    const bool terminal = !ctx.json && isatty(STDOUT_FILENO);
+    const bool terminal = !ctx.json && StdoutIsTerminal();
     int lastShown = -1;
     bool warned = false;
     int state = st::kBurnRunning;

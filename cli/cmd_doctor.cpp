@@ -6,9 +6,11 @@
 #include "Discovery.h"
 #include "Download.h"
 #include "FWInfo.h"
+#include "FileSystem.h"
 #include "Journal.h"
 #include "Network.h"
 #include "Paths.h"
+#include "Platform.h"
 #include "Settings.h"
 #include "ShellQuote.h"
 #include "SleepInhibitor.h"
@@ -17,9 +19,6 @@
 #include "UpdateManager.h"
 
 #include <nlohmann/json.hpp>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -63,57 +62,45 @@ struct DoctorOptions {
     std::string caFile;
 };
 
-constexpr const char* kRulesFile = "70-dormane.rules";
-// Where udev looks for rules, in its own order of precedence.
-constexpr const char* kRulesFolders[] = {"/etc/udev/rules.d", "/run/udev/rules.d",
-                                         "/usr/local/lib/udev/rules.d", "/usr/lib/udev/rules.d",
-                                         "/lib/udev/rules.d"};
-
 std::string Hex4(unsigned value) {
     char text[8];
     std::snprintf(text, sizeof text, "%04X", value & 0xFFFF);
     return text;
 }
 
-std::string FindUdevRule() {
-    for (const char* folder : kRulesFolders) {
-        const std::string path = std::string(folder) + "/" + kRulesFile;
-        if (access(path.c_str(), R_OK) == 0)
-            return path;
-    }
-    return {};
-}
-
 // Creates, writes and removes a file in folder: the honest test, which also sees read-only
 // mounts and full disks that access() does not.
 bool ProbeWritable(const std::string& folder, std::string& why) {
-    std::string pattern = folder + "/.dormane-doctor-XXXXXX";
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) {
-        why = std::strerror(errno);
+    static int probes = 0;
+    const std::string probe = dormane::files::JoinPath(
+        folder, ".dormane-doctor-" + std::to_string(dormane::files::CurrentProcessId()) + "-" +
+                    std::to_string(++probes));
+    const uint8_t byte = 'x';
+    if (!dormane::files::CreateNewFile(probe, &byte, 1, why))
         return false;
-    }
-    const bool written = write(fd, "x", 1) == 1;
-    if (!written)
-        why = std::strerror(errno);
-    close(fd);
-    unlink(pattern.c_str());
-    return written;
+    dormane::files::RemoveFile(probe);
+    return true;
 }
 
 // A private scratch folder in the system temp folder, removed with its content.
 class ScratchFolder {
 public:
     ScratchFolder() {
-        std::string pattern = dormane::settings::SystemTempFolder() + "/dormane-doctor-XXXXXX";
-        if (mkdtemp(pattern.data()))
-            m_path = pattern;
+        namespace files = dormane::files;
+        const std::string stem =
+            files::JoinPath(dormane::settings::SystemTempFolder(),
+                            "dormane-doctor-" + std::to_string(files::CurrentProcessId()));
+        for (int n = 0; n < 100 && m_path.empty(); ++n) {
+            const std::string candidate = stem + "-" + std::to_string(n);
+            if (!files::Exists(candidate) && files::MakePrivateFolders(candidate))
+                m_path = candidate;
+        }
     }
     ~ScratchFolder() {
         if (m_path.empty())
             return;
         std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
+        std::filesystem::remove_all(dormane::files::U8Path(m_path), ec);
     }
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
@@ -147,7 +134,7 @@ public:
         CheckSpeaker();
         CheckAccess();
         CheckFirmware();
-        CheckUdevRule();
+        CheckAccessSetupStep();
         CheckSettings();
         CheckTempFolder();
         CheckBackupFolder();
@@ -241,19 +228,15 @@ private:
                 "Unplug the speaker, plug it in again, switch it on and run doctor again.");
             return;
         }
-        const std::string rule = FindUdevRule();
-        if (rule.empty())
-            Add("access", "Speaker access", Verdict::Fail,
-                "this user may not open the speaker, and the udev rule is not installed",
-                std::string("Install the package, or copy ") + kRulesFile +
-                    " to /etc/udev/rules.d and run \"udevadm control --reload-rules\"; then "
-                    "unplug the speaker and plug it in again.");
-        else
-            Add("access", "Speaker access", Verdict::Fail,
-                "this user may not open the speaker, although the udev rule is installed (" + rule +
-                    ")",
-                "Unplug the speaker and plug it in again. The rule gives access to the user "
-                "logged in at this machine's seat, not to a remote (SSH) session.");
+        const AccessSetup setup = CheckAccessSetup();
+        Add("access", "Speaker access", Verdict::Fail,
+            "this user may not open the speaker" +
+                (setup.ready ? ", although the access setup is in place (" + setup.detail + ")"
+                             : std::string(": ") + setup.detail),
+            setup.ready ? "Unplug the speaker and plug it in again. On Linux the rule gives "
+                          "access to the user logged in at this machine's seat, not to a remote "
+                          "(SSH) session."
+                        : setup.advice);
     }
 
     // Reads the image on the EEPROM with the engine's own checks; unlike an attach it never
@@ -310,35 +293,31 @@ private:
             "firmware " + Hex4(info.FWVer) + ": " + SettingOf(info.FWVer));
     }
 
-    void CheckUdevRule() {
-        const std::string rule = FindUdevRule();
-        if (!rule.empty())
-            Add("udev-rule", "udev rule", Verdict::Ok, "installed: " + rule);
+    void CheckAccessSetupStep() {
+        const AccessSetup setup = CheckAccessSetup();
+        if (setup.ready)
+            Add(AccessSetupId(), AccessSetupTitle(), Verdict::Ok, setup.detail);
         else
-            Add("udev-rule", "udev rule", Verdict::Warn,
-                std::string(kRulesFile) + " is not installed: only root can open the speaker",
-                std::string("Install the package, or copy ") + kRulesFile +
-                    " to /etc/udev/rules.d and run \"udevadm control --reload-rules\".");
+            Add(AccessSetupId(), AccessSetupTitle(), Verdict::Warn, setup.detail, setup.advice);
     }
 
     void CheckSettings() {
         namespace settings = dormane::settings;
-        const std::string file = settings::SettingsFilePath();
-        struct stat sb {};
-        if (stat(file.c_str(), &sb) != 0) {
+        const std::string file = settings::SettingsLocation();
+        const SettingsStoreState store = SettingsStore();
+        if (store == SettingsStoreState::Missing) {
             Add("settings", "Settings and log", Verdict::Ok,
-                "no settings file yet (" + file + "); the diagnostic log is off",
-                "To switch the log on, write [General] EnableLog=1 LogType=1 into that file.");
+                "no settings yet (" + file + "); the diagnostic log is off", SettingsHowTo());
             return;
         }
-        if (!S_ISREG(sb.st_mode) || !std::ifstream(file)) {
+        if (store == SettingsStoreState::Unreadable) {
             Add("settings", "Settings and log", Verdict::Warn,
                 file + " cannot be read; the diagnostic log stays off",
                 "Make it a readable file of yours, or delete it (it is created anew).");
             return;
         }
-        const auto enable = settings::ReadGeneralInt(file, "EnableLog");
-        const auto type = settings::ReadGeneralInt(file, "LogType");
+        const auto enable = settings::ReadSetting("EnableLog");
+        const auto type = settings::ReadSetting("LogType");
         if (!enable || *enable == 0) {
             Add("settings", "Settings and log", Verdict::Ok,
                 file + ": the diagnostic log is off (EnableLog " +
@@ -347,14 +326,13 @@ private:
         }
         if (type && *type == 0) {
             Add("settings", "Settings and log", Verdict::Ok,
-                file + ": the diagnostic log is on, to the systemd journal at debug priority "
-                       "(LogType 0; --trace shows it on standard error)");
+                file + ": the diagnostic log is on, to " + DebugOutputName() +
+                    " (LogType 0; --trace shows it on standard error)");
             return;
         }
         // The log refuses a file in its place that is not a regular file of this user.
         const std::string log = settings::LogFilePath();
-        struct stat lb {};
-        if (lstat(log.c_str(), &lb) == 0 && (!S_ISREG(lb.st_mode) || lb.st_uid != geteuid())) {
+        if (dormane::files::Exists(log) && !dormane::files::IsOwnRegularFile(log)) {
             Add("settings", "Settings and log", Verdict::Warn,
                 "the diagnostic log is on, but " + log +
                     " is not a regular file of this user, so no log is written",
@@ -366,7 +344,7 @@ private:
             Add("settings", "Settings and log", Verdict::Warn,
                 "the diagnostic log is on, but " + settings::SystemTempFolder() +
                     " cannot be written (" + why + ")",
-                "Set TMPDIR to a folder you can write.");
+                TempFolderAdvice());
             return;
         }
         Add("settings", "Settings and log", Verdict::Ok,

@@ -1,8 +1,8 @@
 // dormane-cli: the command-line companion of the wizard, on the same engine.
 #include "Command.h"
+#include "Platform.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -56,10 +56,14 @@ bool HasFlag(int argc, char** argv, const char* flag) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    // A reader that goes away (dormane-cli status | head) makes a write fail, not the
-    // program end: a burn must outlive its pipe.
-    std::signal(SIGPIPE, SIG_IGN);
+int main(int argc, char** rawArgv) {
+    std::vector<std::string> args = PrepareProcess(argc, rawArgv);
+    std::vector<char*> argvList;
+    for (std::string& arg : args)
+        argvList.push_back(arg.data());
+    argvList.push_back(nullptr);
+    argc = static_cast<int>(args.size());
+    char** argv = argvList.data();
     CliContext ctx;
     CLI::App app{
         "dormane-cli: read and switch the auto-standby setting of the speaker pair.\n"

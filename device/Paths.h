@@ -20,6 +20,10 @@ inline constexpr const char* kFirmwareFileName = "VanteqUpdate.bin";
 // Called once at start-up, before any worker thread reads the paths.
 int InitLocalAppPaths();
 
+// The user's local application-data folder (%LOCALAPPDATA% on Windows); empty when unknown.
+// One backend per platform: device/paths_posix.cpp, device/paths_win32.cpp.
+std::string LocalAppDataFolder();
+
 // The folder that holds the firmware temp file (the parent of g_strFirmwarePath).
 std::string TempFolder();
 

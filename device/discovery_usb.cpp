@@ -1,5 +1,6 @@
-// The source of hardware-ID lists on this platform: the USB backend's enumeration, which
-// stands in for the system's list of present sound devices.
+// The source of hardware-ID lists: the system's own (SetupAPI's media class on Windows), or
+// else the USB backend's enumeration, which stands in for the system's list of present
+// sound devices.
 #include "Discovery.h"
 
 #include "UsbBackend.h"
@@ -26,6 +27,10 @@ std::vector<std::vector<std::string>> HardwareIdLists(const std::vector<UsbDevic
 int FindUsbSpeakerOn(UsbBackend* backend, uint16_t& pid, std::string& versionText) {
     if (backend == nullptr || backend->Init() != UsbResult::Ok)
         return kSpeakerNotFound;
+    // Where the system keeps the hardware IDs itself, they are its word.
+    std::vector<std::vector<std::string>> systemLists;
+    if (backend->SystemHardwareIdLists(systemLists) == UsbResult::Ok)
+        return FindUsbSpeakerInHardwareIds(systemLists, pid, versionText);
     std::vector<UsbDeviceInfo> devices;
     if (backend->Enumerate(devices) != UsbResult::Ok)
         return kSpeakerNotFound;

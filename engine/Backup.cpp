@@ -3,34 +3,24 @@
 #include "Settings.h"
 #include "Status.h"
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "FileSystem.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <filesystem>
 
 namespace dormane::backup {
 
-std::string StateHome() {
-    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/')
-        return xdg;
-    return settings::HomeFolder() + "/.local/state";
-}
-
 std::string BackupFolder() {
-    return StateHome() + "/dormane/backups";
+    return files::JoinPath(settings::DataFolder(), "backups");
 }
 
 std::string BackupFileName(uint16_t vid, uint16_t pid, uint16_t fwVersion, bool raw) {
     std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = files::LocalTime(now);
     char name[96];
     std::snprintf(name, sizeof name,
                   "backup-%04d%02d%02d-%02d%02d%02d-VID%04X-PID%04X-FW%04X%s.bin",
@@ -40,28 +30,7 @@ std::string BackupFileName(uint16_t vid, uint16_t pid, uint16_t fwVersion, bool 
 }
 
 int WriteNewFile(const std::string& path, const uint8_t* data, uint32_t size, std::string& reason) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        reason = "cannot create " + path + ": " + std::strerror(errno);
-        return status::kFailure;
-    }
-    uint32_t done = 0;
-    while (done < size) {
-        ssize_t n = write(fd, data + done, size - done);
-        if (n <= 0) {
-            reason = "cannot write " + path + ": " + std::strerror(n < 0 ? errno : EIO);
-            close(fd);
-            unlink(path.c_str());
-            return status::kFailure;
-        }
-        done += static_cast<uint32_t>(n);
-    }
-    if (fsync(fd) != 0 || close(fd) != 0) {
-        reason = "cannot write " + path + ": " + std::strerror(errno);
-        unlink(path.c_str());
-        return status::kFailure;
-    }
-    return status::kSuccess;
+    return files::CreateNewFile(path, data, size, reason) ? status::kSuccess : status::kFailure;
 }
 
 int WriteBackupFile(const uint8_t* data, uint32_t size, uint16_t vid, uint16_t pid,
@@ -71,8 +40,8 @@ int WriteBackupFile(const uint8_t* data, uint32_t size, uint16_t vid, uint16_t p
         return status::kFailure;
     }
     const std::string folder = BackupFolder();
-    if (!settings::MakePrivateFolders(folder)) {
-        pathOrReason = "cannot create the folder " + folder + ": " + std::strerror(errno);
+    if (!files::MakePrivateFolders(folder)) {
+        pathOrReason = "cannot create the folder " + folder + ": " + files::LastErrorText();
         return status::kFailure;
     }
     std::string name = BackupFileName(vid, pid, fwVersion, raw);
@@ -81,9 +50,8 @@ int WriteBackupFile(const uint8_t* data, uint32_t size, uint16_t vid, uint16_t p
     // Two burns in one second get distinct names instead of one replacing the other.
     for (int n = 0; n < 100; ++n) {
         const std::string candidate =
-            folder + "/" + (n == 0 ? name : stem + "-" + std::to_string(n) + ".bin");
-        struct stat st {};
-        if (lstat(candidate.c_str(), &st) == 0)
+            files::JoinPath(folder, n == 0 ? name : stem + "-" + std::to_string(n) + ".bin");
+        if (files::Exists(candidate))
             continue;
         if (WriteNewFile(candidate, data, size, reason) == status::kSuccess) {
             pathOrReason = candidate;
@@ -97,8 +65,7 @@ int WriteBackupFile(const uint8_t* data, uint32_t size, uint16_t vid, uint16_t p
 }
 
 std::optional<uint16_t> FirmwareOfBackup(const std::string& path, uint16_t vid, uint16_t pid) {
-    const size_t slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string name = files::BaseName(path);
     char head[40];
     std::snprintf(head, sizeof head, "-VID%04X-PID%04X-FW", vid, pid);
     const size_t at = name.find(head);
@@ -123,16 +90,17 @@ std::optional<FoundBackup> NewestBackup(uint16_t vid, uint16_t pid) {
     std::optional<FoundBackup> newest;
     fs::file_time_type newestTime{};
     std::string newestName;
-    for (const fs::directory_entry& entry : fs::directory_iterator(BackupFolder(), ec)) {
+    for (const fs::directory_entry& entry :
+         fs::directory_iterator(files::U8Path(BackupFolder()), ec)) {
         std::error_code entryError;
         if (!entry.is_regular_file(entryError) || entry.file_size(entryError) == 0 || entryError)
             continue;
-        const std::string path = entry.path().string();
+        const std::string path = files::U8String(entry.path());
         const std::optional<uint16_t> fw = FirmwareOfBackup(path, vid, pid);
         if (!fw)
             continue;
         const fs::file_time_type when = entry.last_write_time(entryError);
-        const std::string name = entry.path().filename().string();
+        const std::string name = files::U8String(entry.path().filename());
         // Names carry the time to the second; a later one in the same second has a longer name.
         const bool newer =
             !newest || when > newestTime ||

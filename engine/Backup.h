@@ -4,11 +4,11 @@
 #include <optional>
 #include <string>
 
-// Backups of the speaker's EEPROM, written before every burn:
-// $XDG_STATE_HOME/dormane/backups/ (default ~/.local/state/dormane/backups/).
+// Backups of the speaker's EEPROM, written before every burn, in the backups folder of the
+// program's data folder: $XDG_STATE_HOME/dormane/backups/ (default
+// ~/.local/state/dormane/backups/) on Linux, %LOCALAPPDATA%\Dormane\backups on Windows.
 namespace dormane::backup {
 
-std::string StateHome();    // $XDG_STATE_HOME, else $HOME/.local/state
 std::string BackupFolder(); // the folder above
 
 // "backup-YYYYMMDD-HHMMSS-VID0D8C-PID0082-FW0813.bin", or "...-raw.bin" for a whole EEPROM

@@ -6,7 +6,8 @@
 // pipe (a failed write of progress is no failed burn). SIGKILL and power loss are beyond
 // it; the burn journal covers them.
 //
-// The one backend is POSIX sigaction (engine/burnshield_posix.cpp).
+// One backend per platform: POSIX sigaction (engine/burnshield_posix.cpp), the console
+// control handler on Windows (engine/burnshield_win32.cpp).
 namespace dormane {
 
 class BurnSignalShield {

@@ -3,13 +3,10 @@
 #include "Status.h"
 #include "UpdateManager.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include "FileSystem.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
 
 using namespace dormane;
@@ -24,35 +21,6 @@ inline constexpr uint32_t kExtensionSize = 13;
 
 uint16_t BigEndian16(const uint8_t* p) {
     return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-// Reads up to size bytes from the start of the file; returns how many there were.
-size_t ReadAt(int fd, uint8_t* buffer, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = pread(fd, buffer + done, size - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
 }
 
 } // namespace
@@ -147,16 +115,15 @@ int UpdateManager::ReadFWInfoFile(const char* path, FWInfo* info) {
         return status::kFailure;
     WriteLog("UpdateManager::ReadFWInfoFile FW file path %s", path);
 
-    // Non-blocking, so that a FIFO or a device given as the image cannot hang the open; a
-    // directory or a device node opens too, but it is no firmware file.
-    FileDescriptor file(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    struct stat st {};
-    if (file.Get() < 0 || fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+    // A FIFO or a device given as the image cannot hang the open; a directory or a device
+    // node is no firmware file.
+    files::RandomAccessFile file;
+    if (!file.Open(path))
         return status::kFileOpenFailed;
 
     info->Reset();
     uint8_t header[kFWHeaderSize] = {};
-    (void)ReadAt(file.Get(), header, sizeof header);
+    (void)file.ReadAt(0, header, sizeof header);
     if (!CheckMagicWord(header))
         return status::kInvalidImage;
     if (!ParseEEPROMConfig(info, header))
@@ -167,10 +134,10 @@ int UpdateManager::ReadFWInfoFile(const char* path, FWInfo* info) {
         return status::kFailure;
     // Every byte that is burned must come from the file: missing bytes read as zeros would
     // let a truncated download pass its checks. Bytes after TotalSize are ignored.
-    const size_t got = ReadAt(file.Get(), info->Data.get(), info->TotalSize);
-    if (got < info->TotalSize) {
+    const int64_t got = file.ReadAt(0, info->Data.get(), info->TotalSize);
+    if (got < static_cast<int64_t>(info->TotalSize)) {
         WriteLog("UpdateManager::ReadFWInfoFile file size 0x%X shorter than FW total size 0x%X",
-                 static_cast<unsigned>(got), info->TotalSize);
+                 static_cast<unsigned>(got < 0 ? 0 : got), info->TotalSize);
         return status::kInvalidImage;
     }
 

@@ -5,8 +5,7 @@
 #include "Status.h"
 #include "UpdateManager.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include "FileSystem.h"
 
 #include <new>
 
@@ -17,9 +16,8 @@ namespace {
 // Every run starts a fresh log. Only a regular file of ours is removed: the temp folder is
 // shared, and a link or another user's file in that place is not ours to delete.
 void DeleteOldLog(const std::string& path) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
-        unlink(path.c_str());
+    if (files::IsOwnRegularFile(path))
+        files::RemoveFile(path);
 }
 
 } // namespace
@@ -28,11 +26,10 @@ FWUpdateInterface::FWUpdateInterface() {
     LogSettings log; // disabled, to the file
     // Created when missing, as the settings key is; read whenever it can be read, whether or
     // not it could have been written.
-    settings::EnsureSettingsFile();
-    const std::string file = settings::SettingsFilePath();
-    if (auto enable = settings::ReadGeneralInt(file, "EnableLog"))
+    settings::EnsureSettingsStore();
+    if (auto enable = settings::ReadSetting("EnableLog"))
         log.enabled = *enable != 0;
-    if (auto type = settings::ReadGeneralInt(file, "LogType"))
+    if (auto type = settings::ReadSetting("LogType"))
         log.toFile = *type != 0;
     log.filePath = settings::LogFilePath();
     SetLogSettings(log);

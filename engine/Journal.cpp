@@ -1,18 +1,16 @@
 #include "Journal.h"
 
 #include "Backup.h"
+#include "FileSystem.h"
 #include "Settings.h"
 #include "SpeakerLock.h"
 #include "Status.h"
-
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <sstream>
 
 namespace dormane::journal {
@@ -36,11 +34,11 @@ uint16_t ParseHex4(const std::string& text) {
 } // namespace
 
 std::string JournalFolder() {
-    return backup::StateHome() + "/dormane/journal";
+    return files::JoinPath(settings::DataFolder(), "journal");
 }
 
 std::string JournalPath(const std::string& speakerKey) {
-    return JournalFolder() + "/burn-" + KeyDigest(speakerKey) + ".txt";
+    return files::JoinPath(JournalFolder(), "burn-" + KeyDigest(speakerKey) + ".txt");
 }
 
 std::string DigestOf(const uint8_t* data, uint32_t size) {
@@ -49,8 +47,8 @@ std::string DigestOf(const uint8_t* data, uint32_t size) {
 
 bool Write(const Entry& entry, std::string& reason) {
     const std::string folder = JournalFolder();
-    if (!settings::MakePrivateFolders(folder)) {
-        reason = "cannot create the folder " + folder + ": " + std::strerror(errno);
+    if (!files::MakePrivateFolders(folder)) {
+        reason = "cannot create the folder " + folder + ": " + files::LastErrorText();
         return false;
     }
     std::ostringstream text;
@@ -68,14 +66,13 @@ bool Write(const Entry& entry, std::string& reason) {
     // Written beside its place and renamed over it, so that a power loss leaves the old
     // record or the new one, never half of one.
     const std::string path = JournalPath(entry.speaker);
-    const std::string temp = path + ".new-" + std::to_string(getpid());
-    unlink(temp.c_str());
+    const std::string temp = path + ".new-" + std::to_string(files::CurrentProcessId());
+    files::RemoveFile(temp);
     if (backup::WriteNewFile(temp, reinterpret_cast<const uint8_t*>(body.data()),
                              static_cast<uint32_t>(body.size()), reason) != status::kSuccess)
         return false;
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        reason = "cannot rename " + temp + " to " + path + ": " + std::strerror(errno);
-        unlink(temp.c_str());
+    if (!files::MoveIntoPlace(temp, path, reason)) {
+        files::RemoveFile(temp);
         return false;
     }
     return true;
@@ -84,14 +81,13 @@ bool Write(const Entry& entry, std::string& reason) {
 std::optional<Entry> Find(const std::string& speakerKey) {
     if (speakerKey.empty())
         return std::nullopt;
-    std::ifstream in(JournalPath(speakerKey));
-    if (!in)
+    std::string record;
+    if (!files::ReadSmallFile(JournalPath(speakerKey), kMaxRecord, record))
         return std::nullopt;
+    std::istringstream in(record);
     Entry entry;
     std::string line;
-    size_t read = 0;
-    while (std::getline(in, line) && read < kMaxRecord) {
-        read += line.size() + 1;
+    while (std::getline(in, line)) {
         const size_t eq = line.find('=');
         if (eq == std::string::npos)
             continue;
@@ -126,7 +122,7 @@ std::optional<Entry> Find(const std::string& speakerKey) {
 
 void Remove(const std::string& speakerKey) {
     if (!speakerKey.empty())
-        unlink(JournalPath(speakerKey).c_str());
+        files::RemoveFile(JournalPath(speakerKey));
 }
 
 } // namespace dormane::journal

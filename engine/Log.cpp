@@ -2,12 +2,10 @@
 
 #include "DebugOutput.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include "FileSystem.h"
 
 #include <cstdarg>
 #include <cstdio>
-#include <fcntl.h>
 #include <mutex>
 #include <vector>
 
@@ -15,33 +13,6 @@ namespace {
 
 std::mutex g_logMutex;
 LogSettings g_logSettings;
-
-// Opens the log for appending so that it cannot be redirected: no symbolic link is followed,
-// a new file is private, and a file that is not a regular file of ours is refused. Without
-// blocking, so that a FIFO planted at the path cannot hang the program.
-int OpenLogFile(const std::string& path) {
-    int fd =
-        open(path.c_str(),
-             O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
-    if (fd < 0)
-        return -1;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-void WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n <= 0)
-            return;
-        done += static_cast<size_t>(n);
-    }
-}
 
 } // namespace
 
@@ -101,12 +72,10 @@ void WriteLog(const char* format, ...) {
         dormane::DebugOutput(message); // the message alone, as the debugger output takes it
         return;
     }
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    int fd = OpenLogFile(g_logSettings.filePath);
-    if (fd < 0)
-        return; // the line is lost; the operation that logged goes on
-    WriteAll(fd, FormatLogLine(local, message));
-    close(fd);
+    // The log is opened for each line so that it cannot be redirected: no link is followed,
+    // a new file is private, a file that is not a regular file of ours is refused, and a FIFO
+    // in its place cannot hang the program. A refused line is lost; the operation that
+    // logged goes on.
+    const std::tm local = dormane::files::LocalTime(std::time(nullptr));
+    dormane::files::AppendToOwnFile(g_logSettings.filePath, FormatLogLine(local, message));
 }

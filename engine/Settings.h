@@ -3,25 +3,33 @@
 #include <optional>
 #include <string>
 
-// The per-user settings file that holds the log switches:
-// $XDG_CONFIG_HOME/Voxtrel/FWUpdateTool.conf (default ~/.config/...), INI syntax,
-// section [General], integer values EnableLog and LogType.
+// Where the program keeps its settings and files, per platform (engine/settings_posix.cpp,
+// engine/settings_win32.cpp). The settings are the two log switches, integer values
+// EnableLog and LogType: on Linux in the per-user file
+// $XDG_CONFIG_HOME/Voxtrel/FWUpdateTool.conf (default ~/.config/...), INI syntax, section
+// [General]; on Windows in the registry key HKEY_CURRENT_USER\Software\Voxtrel\FWUpdateTool.
 namespace dormane::settings {
 
+// Where the switches are, as a user would look for them: the file, or the registry key.
+std::string SettingsLocation();
+// Creates the file or the key when missing, as the program does at start; an existing one is
+// left alone. False when it is missing and cannot be made.
+bool EnsureSettingsStore();
+// A switch; nothing when missing or not a 32-bit integer.
+std::optional<long> ReadSetting(const std::string& name);
+
+std::string
+SystemTempFolder();        // $TMPDIR, else /tmp; the Windows folder's Temp (no trailing separator)
+std::string LogFilePath(); // VXFWUpdate.log in the system temp folder
+// The folder of Dormane's own files (backups, the burn journal): $XDG_STATE_HOME/dormane
+// (default ~/.local/state/dormane) on Linux, %LOCALAPPDATA%\Dormane on Windows.
+std::string DataFolder();
+
+// Linux only: the INI file behind the switches.
 std::string HomeFolder();       // $HOME, else the account's home, else "/"
 std::string ConfigHome();       // $XDG_CONFIG_HOME, else $HOME/.config
 std::string SettingsFilePath(); // the file above
-std::string SystemTempFolder(); // $TMPDIR, else /tmp (no trailing slash)
-std::string LogFilePath();      // VXFWUpdate.log in the system temp folder
-
-// Creates path and every missing folder above it, new ones private (0700). True when path
-// is a folder afterwards.
-bool MakePrivateFolders(const std::string& path);
-
-// Creates the folder and an empty file when missing, as the settings key is created; an
-// existing file is left alone. Returns false when the file is missing and cannot be made.
 bool EnsureSettingsFile();
-
 // An integer value of section [General] (INI syntax, read with inih: ';' and '#' comments on
 // their own lines and after a value, blanks around '='); nothing when missing or not a
 // 32-bit integer.

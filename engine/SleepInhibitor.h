@@ -37,7 +37,11 @@ public:
 // The logind backend, on the bus chosen as described above.
 std::shared_ptr<SleepInhibitor> MakeLogindInhibitor();
 
-// The process-wide inhibitor the burn uses; a null one means the logind backend.
+// The platform's own inhibitor: logind on Linux, the thread execution state on Windows
+// (engine/inhibit_win32.cpp).
+std::shared_ptr<SleepInhibitor> MakeSystemInhibitor();
+
+// The process-wide inhibitor the burn uses; a null one means the platform's own.
 void SetSleepInhibitor(std::shared_ptr<SleepInhibitor> inhibitor);
 std::shared_ptr<SleepInhibitor> CurrentSleepInhibitor();
 

@@ -6,13 +6,14 @@
 // One burn at a time per speaker, across processes and users: an exclusive advisory lock on
 // a file named after the speaker, which the kernel drops when the holder dies. Everything
 // that may write the EEPROM holds it (the attach's size detection, a burn to the end of its
-// read-back). The one backend is flock(2) (engine/speakerlock_posix.cpp).
+// read-back). One backend per platform: flock(2) (engine/speakerlock_posix.cpp), a lock
+// file opened without write sharing on Windows (engine/speakerlock_win32.cpp).
 namespace dormane {
 
 // How long a second process waits for the speaker before it refuses.
 inline constexpr int kSpeakerLockWaitMs = 3000;
 // Names another folder for the lock files (tests); otherwise /run/lock, falling back to
-// $XDG_RUNTIME_DIR and then the system temp folder.
+// $XDG_RUNTIME_DIR and then the system temp folder (on Windows, the Windows folder's Temp).
 inline constexpr const char* kLockFolderVariable = "DORMANE_LOCK_DIR";
 
 // Who holds a speaker, as its lock file tells (pid 0 when it does not).

@@ -383,7 +383,7 @@ void rmSetBackend(std::shared_ptr<dormane::UsbBackend> backend) {
 dormane::UsbBackend* rmBackend() {
     TransportState& st = State();
     if (!st.backend)
-        st.backend = dormane::MakeLibusbBackend();
+        st.backend = dormane::MakeSystemUsbBackend();
     return st.backend.get();
 }
 

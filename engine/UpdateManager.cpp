@@ -1,5 +1,7 @@
 #include "UpdateManager.h"
 
+#include "FileSystem.h"
+
 #include "Backup.h"
 #include "BurnShield.h"
 #include "Log.h"
@@ -368,8 +370,7 @@ int UpdateManager::WriteJournal() {
     entry.backup = m_strLastBackup;
     entry.backupFw = m_bEepromBroken ? 0 : m_deviceImage.FWVer;
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = files::LocalTime(now);
     char started[32];
     std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S", &local);
     entry.started = started;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-// The one boundary between the engine and a USB stack. Each backend (libusb on Linux, the
-// simulated speaker) implements it in a file of its own; nothing above it knows which runs.
-// No operation throws; every operation returns a UsbResult.
+// The one boundary between the engine and a USB stack. Each backend (libusb on Linux, WinUSB
+// on Windows, the simulated speaker) implements it in a file of its own; nothing above it knows
+// which runs. No operation throws; every operation returns a UsbResult.
 namespace dormane {
 
 enum class UsbResult : int {
@@ -69,10 +69,18 @@ public:
     // Lists the devices present now. A device whose descriptors cannot be read is left out.
     virtual UsbResult Enumerate(std::vector<UsbDeviceInfo>& out) = 0;
     virtual UsbResult Open(const std::string& path, std::unique_ptr<UsbDevice>& out) = 0;
+    // The system's own hardware-ID lists of the present audio devices, where the system keeps
+    // such lists (SetupAPI on Windows); NotSupported where the lists are built from the
+    // enumeration instead.
+    virtual UsbResult SystemHardwareIdLists(std::vector<std::vector<std::string>>& /*out*/) {
+        return UsbResult::NotSupported;
+    }
 };
 
 // The libusb-1.0 backend (engine/usb_libusb.cpp): the real speaker on Linux.
 std::shared_ptr<UsbBackend> MakeLibusbBackend();
+// The platform's own backend: libusb on Linux, WinUSB on Windows (engine/usb_winusb.cpp).
+std::shared_ptr<UsbBackend> MakeSystemUsbBackend();
 
 // How every backend ends a control transfer whose data stage came back with actual of length
 // bytes. The speaker's driver completes a vendor read with wLength bytes whatever the device

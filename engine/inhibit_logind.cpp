@@ -1,5 +1,4 @@
-// The sleep inhibitor over systemd-logind's D-Bus interface (sd-bus from libsystemd), and the
-// process-wide choice of inhibitor that the burn thread uses.
+// The sleep inhibitor over systemd-logind's D-Bus interface (sd-bus from libsystemd).
 #include "SleepInhibitor.h"
 
 #include "Log.h"
@@ -145,49 +144,14 @@ public:
     }
 };
 
-std::mutex g_inhibitorMutex;
-std::shared_ptr<SleepInhibitor> g_inhibitor;
-
 } // namespace
 
 std::shared_ptr<SleepInhibitor> MakeLogindInhibitor() {
     return std::make_shared<LogindInhibitor>();
 }
 
-void SetSleepInhibitor(std::shared_ptr<SleepInhibitor> inhibitor) {
-    std::lock_guard<std::mutex> lock(g_inhibitorMutex);
-    g_inhibitor = std::move(inhibitor);
-}
-
-std::shared_ptr<SleepInhibitor> CurrentSleepInhibitor() {
-    std::lock_guard<std::mutex> lock(g_inhibitorMutex);
-    if (!g_inhibitor)
-        g_inhibitor = MakeLogindInhibitor();
-    return g_inhibitor;
-}
-
-BurnSleepGuard::BurnSleepGuard() {
-    const std::shared_ptr<SleepInhibitor> inhibitor = CurrentSleepInhibitor();
-    std::string reason;
-    int result = inhibitor->Take(kInhibitWhyBurn, m_pLock, reason);
-    if (result == status::kSuccess && !m_pLock) {
-        result = status::kFailure;
-        reason = "no lock was handed back";
-    }
-    // Notes, not an operation's result: the burn goes on either way.
-    if (result == status::kSuccess)
-        WriteLog("SleepInhibitor::Take note: %s lock \"%s\" held while the burn runs",
-                 inhibitor->Name(), kInhibitWhat);
-    else
-        WriteLog("SleepInhibitor::Take note: no %s lock, the burn goes on without it: %s",
-                 inhibitor->Name(), reason.c_str());
-}
-
-BurnSleepGuard::~BurnSleepGuard() {
-    if (!m_pLock)
-        return;
-    m_pLock.reset();
-    WriteLog("SleepInhibitor::Release note: lock released");
+std::shared_ptr<SleepInhibitor> MakeSystemInhibitor() {
+    return MakeLogindInhibitor();
 }
 
 } // namespace dormane

@@ -96,23 +96,6 @@ bool WriteHolder(int fd) {
 
 } // namespace
 
-std::string SpeakerLockHolder::Describe() const {
-    if (pid <= 0)
-        return "another program";
-    return "PID " + std::to_string(pid) + (program.empty() ? "" : " (" + program + ")");
-}
-
-std::string KeyDigest(const std::string& key) {
-    uint64_t hash = 0xcbf29ce484222325ull;
-    for (unsigned char c : key) {
-        hash ^= c;
-        hash *= 0x100000001b3ull;
-    }
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-    return text;
-}
-
 std::string SpeakerLockFolder() {
     if (const char* folder = std::getenv(kLockFolderVariable); folder && *folder)
         return folder;

@@ -2,16 +2,12 @@
 
 #include "ImageBuilder.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <utility>
 
 namespace dormane::sim {
@@ -143,10 +139,7 @@ SimSpeaker::SimSpeaker(const Scenario& scenario, std::shared_ptr<Clock> clock)
     });
 }
 
-SimSpeaker::~SimSpeaker() {
-    if (m_fileFd >= 0)
-        ::close(m_fileFd);
-}
+SimSpeaker::~SimSpeaker() = default;
 
 std::shared_ptr<SimSpeaker> SimSpeaker::Create(const Scenario& scenario,
                                                std::shared_ptr<Clock> clock, std::string& error) {
@@ -171,36 +164,25 @@ bool SimSpeaker::LoadFile(const std::string& path, std::string& error) {
     std::lock_guard<std::mutex> guard(m_lock);
     std::vector<uint8_t>& memory = m_eeprom.Memory();
     // Kept open for the speaker's life: every process that names the file shares one EEPROM.
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     bool created = false;
-    if (fd < 0 && errno == ENOENT) {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0644);
-        created = fd >= 0;
-        if (fd < 0 && errno == EEXIST)
-            fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    }
-    struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (fd >= 0)
-            ::close(fd);
+    if (!m_file.OpenOrCreate(path, created)) {
         error = "eeprom-file: cannot open " + path + " as a regular file";
         return false;
     }
-    m_fileFd = fd;
-    char* canonical = ::realpath(path.c_str(), nullptr);
-    m_strFileKey = std::string("sim-eeprom:") + (canonical ? canonical : path.c_str());
-    std::free(canonical);
+    const std::string canonical = files::CanonicalPath(path);
+    m_strFileKey = "sim-eeprom:" + (canonical.empty() ? path : canonical);
     if (created) {
         // A new file starts with the default content, so that it can be inspected at once.
-        if (::pwrite(fd, memory.data(), memory.size(), 0) != static_cast<ssize_t>(memory.size())) {
+        if (!m_file.WriteAt(0, memory.data(), memory.size())) {
             error = "eeprom-file: cannot write " + path;
             return false;
         }
         m_strFile = path;
         return true;
     }
-    if (static_cast<uint64_t>(st.st_size) > memory.size()) {
-        error = "eeprom-file: " + path + " holds " + std::to_string(st.st_size) +
+    const int64_t size = m_file.Size();
+    if (size < 0 || static_cast<uint64_t>(size) > memory.size()) {
+        error = "eeprom-file: " + path + " holds " + std::to_string(size) +
                 " bytes, more than the EEPROM's " + std::to_string(memory.size());
         return false;
     }
@@ -215,30 +197,21 @@ bool SimSpeaker::LoadFile(const std::string& path, std::string& error) {
 // Runs under the lock. Another process may have written the file since: the file is the
 // EEPROM, this process's copy only a cache of it. What the file does not cover reads as erased.
 bool SimSpeaker::SyncFromFile() {
-    if (m_fileFd < 0)
+    if (!m_file.IsOpen())
         return true;
     std::vector<uint8_t>& memory = m_eeprom.Memory();
     std::vector<uint8_t> bytes(memory.size(), 0xFF);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n =
-            ::pread(m_fileFd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
+    const int64_t done = m_file.ReadAt(0, bytes.data(), bytes.size());
+    if (done < 0)
+        return false;
     memory.swap(bytes);
-    m_nFileSize = done;
+    m_nFileSize = static_cast<uint64_t>(done);
     return true;
 }
 
 // Runs under the lock, right after a write took effect.
 void SimSpeaker::WriteBack(uint32_t first, uint32_t count) {
-    if (m_fileFd < 0)
+    if (!m_file.IsOpen())
         return;
     const std::vector<uint8_t>& memory = m_eeprom.Memory();
     if (m_nFileSize < memory.size()) {
@@ -246,7 +219,7 @@ void SimSpeaker::WriteBack(uint32_t first, uint32_t count) {
         first = 0;
         count = static_cast<uint32_t>(memory.size());
     }
-    if (::pwrite(m_fileFd, memory.data() + first, count, first) != static_cast<ssize_t>(count)) {
+    if (!m_file.WriteAt(first, memory.data() + first, count)) {
         m_counters.fileWriteErrors.fetch_add(1, std::memory_order_relaxed);
         return;
     }

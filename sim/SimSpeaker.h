@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "Eeprom24C.h"
+#include "FileSystem.h"
 #include "Scenario.h"
 #include "UsbBackend.h"
 
@@ -134,7 +135,7 @@ private:
     std::optional<uint16_t> m_nShortIn;
     std::string m_strFile;
     std::string m_strFileKey;
-    int m_fileFd = -1;
+    dormane::files::RandomAccessFile m_file;
     uint64_t m_nFileSize = 0;
     Interceptor m_fnInterceptor;
     bool m_bRecording = false;

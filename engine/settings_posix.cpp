@@ -1,5 +1,7 @@
 #include "Settings.h"
 
+#include "FileSystem.h"
+
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,18 +38,6 @@ std::string HomeFolder() {
     return "/";
 }
 
-bool MakePrivateFolders(const std::string& path) {
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i != path.size() && path[i] != '/')
-            continue;
-        const std::string part = path.substr(0, i);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 std::string ConfigHome() {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
         return xdg;
@@ -75,16 +65,28 @@ std::string LogFilePath() {
 }
 
 bool EnsureSettingsFile() {
-    if (!MakePrivateFolders(ConfigHome() + "/Voxtrel"))
-        return false;
     // Made only when missing: an existing file, a link to one (a dotfile manager's) or a
     // read-only one is left as it is and read.
-    const int fd = open(SettingsFilePath().c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return errno == EEXIST;
-    close(fd);
-    return true;
+    return files::MakePrivateFolders(ConfigHome() + "/Voxtrel") &&
+           files::CreateEmptyFileIfMissing(SettingsFilePath());
+}
+
+std::string SettingsLocation() {
+    return SettingsFilePath();
+}
+
+bool EnsureSettingsStore() {
+    return EnsureSettingsFile();
+}
+
+std::optional<long> ReadSetting(const std::string& name) {
+    return ReadGeneralInt(SettingsFilePath(), name);
+}
+
+std::string DataFolder() {
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/')
+        return std::string(xdg) + "/dormane";
+    return HomeFolder() + "/.local/state/dormane";
 }
 
 namespace {
