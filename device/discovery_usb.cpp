@@ -29,8 +29,11 @@ int FindUsbSpeakerOn(UsbBackend* backend, uint16_t& pid, std::string& versionTex
         return kSpeakerNotFound;
     // Where the system keeps the hardware IDs itself, they are its word.
     std::vector<std::vector<std::string>> systemLists;
-    if (backend->SystemHardwareIdLists(systemLists) == UsbResult::Ok)
+    const UsbResult listed = backend->SystemHardwareIdLists(systemLists);
+    if (listed == UsbResult::Ok)
         return FindUsbSpeakerInHardwareIds(systemLists, pid, versionText);
+    if (listed != UsbResult::NotSupported)
+        return kSpeakerNotFound; // the system's device list cannot be opened
     std::vector<UsbDeviceInfo> devices;
     if (backend->Enumerate(devices) != UsbResult::Ok)
         return kSpeakerNotFound;

@@ -14,6 +14,8 @@ packages=(
   openssl python3
   xvfb xauth fonts-dejavu-core fonts-noto-core
   desktop-file-utils appstream dpkg-dev file
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  mingw-w64-tools wine wine64
 )
 if [ "$#" -gt 0 ]; then
   packages+=("$@")

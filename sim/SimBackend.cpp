@@ -157,4 +157,11 @@ std::shared_ptr<SimBackend> InstalledSimBackend() {
     return Installed();
 }
 
+void UninstallSimulatedSpeaker() {
+    rmDeviceStop();
+    rmSetBackend(nullptr);
+    std::lock_guard<std::mutex> guard(InstalledLock());
+    Installed().reset();
+}
+
 } // namespace dormane::sim

@@ -49,5 +49,8 @@ private:
 bool InstallSimulatedSpeaker(const std::string& scenarioText, std::string& error);
 // The backend InstallSimulatedSpeaker installed last, null before.
 std::shared_ptr<SimBackend> InstalledSimBackend();
+// Takes the installed speaker out again and closes its EEPROM file (Windows cannot remove a
+// folder while a file in it is open).
+void UninstallSimulatedSpeaker();
 
 } // namespace dormane::sim

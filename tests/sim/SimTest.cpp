@@ -430,7 +430,7 @@ protected:
         std::filesystem::create_directories(dir);
     }
     void TearDown() override {
-        rmSetBackend(nullptr);
+        dormane::sim::UninstallSimulatedSpeaker();
         dormane::SetCurrentClock(nullptr);
         std::filesystem::remove_all(dir);
     }
