@@ -129,24 +129,6 @@ bool RandomAccessFile::WriteAt(uint64_t offset, const void* data, size_t size) c
     return true;
 }
 
-bool ReadSmallFile(const std::string& path, size_t maxBytes, std::string& out) {
-    RandomAccessFile file;
-    if (!file.Open(path))
-        return false;
-    out.clear();
-    char buffer[4096];
-    while (out.size() < maxBytes) {
-        const int64_t n =
-            file.ReadAt(out.size(), buffer, std::min(sizeof buffer, maxBytes - out.size()));
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        out.append(buffer, static_cast<size_t>(n));
-    }
-    return true;
-}
-
 bool AppendToOwnFile(const std::string& path, const std::string& text) {
     const int fd = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0600);
     if (fd < 0)
