@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Clock.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -69,6 +71,10 @@ public:
     // Lists the devices present now. A device whose descriptors cannot be read is left out.
     virtual UsbResult Enumerate(std::vector<UsbDeviceInfo>& out) = 0;
     virtual UsbResult Open(const std::string& path, std::unique_ptr<UsbDevice>& out) = 0;
+    // Returns once a device may have arrived or left, or when timeout has passed on the
+    // process-wide clock. A backend without hotplug notification polls: by default it sleeps
+    // the whole timeout, and the caller enumerates again.
+    virtual UsbResult WaitForChange(Clock::Duration timeout);
 };
 
 // The libusb-1.0 backend (engine/usb_libusb.cpp): the real speaker on Linux.
