@@ -2,6 +2,8 @@
 
 #include "Command.h"
 
+#include "Replug.h"
+
 #include <cstdint>
 #include <string>
 
@@ -10,7 +12,8 @@ class FWUpdateInterface;
 // --wait-replug[=SECONDS] of set and flash: the option, and what it does after a verified
 // burn: waits for the power cycle, attaches the speaker again and says which setting is in
 // effect now, or that the speaker still runs the old firmware.
-inline constexpr unsigned kDefaultReplugSeconds = 120;
+inline constexpr unsigned kDefaultReplugSeconds =
+    static_cast<unsigned>(dormane::kDefaultReplugWait.count());
 
 struct WaitReplugOption {
     CLI::Option* option = nullptr;

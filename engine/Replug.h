@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "UsbBackend.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -11,6 +12,9 @@
 // the release number it comes back with, which is the firmware it runs. Toolkit-free, so that
 // the command line and the wizard decide alike.
 namespace dormane {
+
+// How long both programs wait for the power cycle unless told otherwise.
+inline constexpr std::chrono::seconds kDefaultReplugWait(120);
 
 struct ReplugOutcome {
     bool left = false;    // the speaker went off the bus
