@@ -381,6 +381,71 @@ TEST_F(CliOnSimulator, UnknownCommandListsTheCommands) {
         << Stderr();
 }
 
+// set --wait-replug after a verified burn: the replug event says whether the speaker came back
+// and what it runs; the exit status whether the setting asked for is in effect.
+struct ReplugCase {
+    const char* name;
+    const char* scenario;
+    const char* wait;
+    int exitCode;
+    nlohmann::json replug; // keys of the replug event that must have these values
+};
+
+class CliWaitReplug : public CliOnSimulator, public ::testing::WithParamInterface<ReplugCase> {};
+
+TEST_P(CliWaitReplug, ReportsTheSettingInEffect) {
+    const auto r = RunWithEnv("--json set enable --file " + Quote(kStandby) + " " + GetParam().wait,
+                              GetParam().scenario);
+    EXPECT_EQ(r.exitCode, GetParam().exitCode) << r.out << Stderr();
+    // The burn itself was verified in every case: the EEPROM holds the image.
+    const auto image = Bytes(kStandby);
+    const auto eeprom = Bytes(eeprom_);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), eeprom.begin()));
+    const auto lines = JsonLines(r.out);
+    ASSERT_FALSE(lines.empty());
+    const nlohmann::json& last = lines.back();
+    EXPECT_EQ(last["event"], "replug") << r.out;
+    EXPECT_EQ(last["status"], GetParam().exitCode);
+    for (auto& [key, value] : GetParam().replug.items())
+        EXPECT_EQ(last[key], value) << key << " in " << last.dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Speakers, CliWaitReplug,
+    ::testing::Values(
+        ReplugCase{"BackWithTheNewFirmware",
+                   "fw=0803,replug-after-ms=500",
+                   "--wait-replug",
+                   0,
+                   {{"left", true},
+                    {"back", true},
+                    {"running", "0813"},
+                    {"eeprom", "0813"},
+                    {"inEffect", true}}},
+        // rev= pins the release number: the speaker comes back still running 8.03.
+        ReplugCase{"BackWithTheOldFirmware",
+                   "fw=0803,rev=0803,replug-after-ms=500",
+                   "--wait-replug=30",
+                   7,
+                   {{"back", true}, {"running", "0803"}, {"eeprom", "0813"}, {"inEffect", false}}},
+        // Switched off after the wait has ended: not seen leaving.
+        ReplugCase{"NotSwitchedOffInTime",
+                   "fw=0803,replug-after-ms=20000",
+                   "--wait-replug=10",
+                   7,
+                   {{"left", false}, {"back", false}, {"running", nullptr}, {"inEffect", false}}}),
+    [](const ::testing::TestParamInfo<ReplugCase>& info) { return info.param.name; });
+
+TEST_F(CliOnSimulator, WaitReplugTakesSecondsOnly) {
+    RunWithEnv("status", "fw=0803");
+    const auto before = Bytes(eeprom_);
+    const auto r = RunWithEnv("set enable --file " + Quote(kStandby) + " --wait-replug=0");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(Stderr().find("--wait-replug takes a number of seconds"), std::string::npos)
+        << Stderr();
+    EXPECT_EQ(Bytes(eeprom_), before);
+}
+
 TEST_F(CliOnSimulator, BadScenarioIsAUsageErrorNamingTheKey) {
     const auto r = RunWithEnv("status", "i2c-khz=fast");
     EXPECT_EQ(r.exitCode, 2);
