@@ -79,6 +79,9 @@ public:
 
 // The libusb-1.0 backend (engine/usb_libusb.cpp): the real speaker on Linux.
 std::shared_ptr<UsbBackend> MakeLibusbBackend();
+// The USB stack the real backend runs on and its version ("libusb 1.0.26"), for the support
+// report; defined by the real backend's file.
+std::string UsbStackVersion();
 
 // How every backend ends a control transfer whose data stage came back with actual of length
 // bytes. The speaker's driver completes a vendor read with wLength bytes whatever the device

@@ -260,4 +260,12 @@ std::shared_ptr<UsbBackend> MakeLibusbBackend() {
     return std::make_shared<LibusbBackend>();
 }
 
+std::string UsbStackVersion() {
+    const libusb_version* v = libusb_get_version();
+    char text[64];
+    std::snprintf(text, sizeof text, "libusb %u.%u.%u%s", v->major, v->minor, v->micro,
+                  v->rc ? v->rc : "");
+    return text;
+}
+
 } // namespace dormane
