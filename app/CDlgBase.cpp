@@ -14,8 +14,10 @@
 #include "FWUpdateInterface.h"
 #include "Network.h"
 #include "Paths.h"
+#include "Replug.h"
 #include "Status.h"
 #include "ThreadChecker.h"
+#include "Transport.h"
 
 #include <QMouseEvent>
 #include <QWindow>
@@ -62,6 +64,7 @@ CDlgBase::~CDlgBase() {
     // that has not begun listening for the cancel yet is cancelled again until it ends.
     if (m_checkThread.joinable())
         m_checkThread.join();
+    StopReplugWatch();
     while (m_downloadThread.joinable() && !m_bDownloadThreadDone.load()) {
         dormane::CancelDownloads();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -215,6 +218,8 @@ int CDlgBase::SwitchPage(int page) {
         if (other != page)
             if (CDialogEx* p = Page(other))
                 p->hide();
+    if (page != PAGE_STEP4)
+        StopReplugWatch();
 
     switch (page) {
     case PAGE_START:
@@ -243,6 +248,7 @@ int CDlgBase::SwitchPage(int page) {
         break;
     case PAGE_STEP4:
         EnsurePage(m_pPageStep4, this, place)->show();
+        StartReplugWatch();
         break;
     case PAGE_FINISH: {
         CPageFinish* finish = EnsurePage(m_pPageFinish, this, place);
@@ -388,6 +394,7 @@ void CDlgBase::EndWizard() {
     if (m_bEnded)
         return;
     m_bEnded = true;
+    m_bStopReplug = true; // joined by the destructor
     KillTimer(IDT_UPDATE_PROGRESS);
     KillTimer(IDT_CANCEL_DOWNLOAD);
     done(dormane::ui::IDCANCEL);
@@ -416,6 +423,7 @@ bool CDlgBase::WindowProc(unsigned message, intptr_t wParam, intptr_t) {
         break;
     case WM_UPDATE_DONE:
     case WM_NETTEST_DONE:
+    case WM_REPLUG_DONE:
     case WM_CLOSE:
         break;
     default:
@@ -465,6 +473,12 @@ bool CDlgBase::WindowProc(unsigned message, intptr_t wParam, intptr_t) {
         } else {
             ShowError(WARN_NO_NETWORK);
         }
+        break;
+    case WM_REPLUG_DONE:
+        // The speaker is back with the firmware just written: the switch took effect, so
+        // the finish page follows without "Next". Otherwise "Next" stays the way on.
+        if (wParam == 1 && m_nCurPage == PAGE_STEP4)
+            SwitchPage(PAGE_FINISH);
         break;
     case WM_CLOSE:
         RequestClose();
@@ -528,6 +542,31 @@ unsigned CDlgBase::DownloadThreadProc(CDlgBase* dialog) {
     const int result = dormane::DownloadFile(url);
     PostMessage(dialog, WM_DOWNLOAD_DONE, result, 0);
     dialog->m_bDownloadThreadDone = true;
+    return 0;
+}
+
+void CDlgBase::StartReplugWatch() {
+    StopReplugWatch();
+    m_bStopReplug = false;
+    m_bReplugDone = false;
+    m_replugThread = std::thread(ReplugThreadProc, this, rmSharedBackend(),
+                                 m_bChosenMode ? kStandbyFirmware : kAlwaysOnFirmware);
+}
+
+void CDlgBase::StopReplugWatch() {
+    m_bStopReplug = true;
+    if (m_replugThread.joinable())
+        m_replugThread.join(); // it looks at the flag between polls
+}
+
+unsigned CDlgBase::ReplugThreadProc(CDlgBase* dialog, std::shared_ptr<dormane::UsbBackend> usb,
+                                    uint16_t fwVersion) {
+    const dormane::ReplugOutcome outcome =
+        dormane::WaitForReplug(*usb, kVendorId, dormane::kDefaultReplugWait,
+                               [dialog] { return dialog->m_bStopReplug.load(); });
+    if (!dialog->m_bStopReplug)
+        PostMessage(dialog, WM_REPLUG_DONE, dormane::ReplugRuns(outcome, fwVersion) ? 1 : 0, 0);
+    dialog->m_bReplugDone = true;
     return 0;
 }
 

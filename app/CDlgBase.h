@@ -22,6 +22,9 @@ class CPageStep4;
 class CPageFinish;
 class FWUpdateInterface;
 class QLabel;
+namespace dormane {
+class UsbBackend;
+}
 
 // The wizard: the main window with its frame, the page sequence and its navigation, the
 // custom window messages, the worker threads, the progress timer and the device check.
@@ -89,6 +92,13 @@ public:
     static unsigned CheckDeviceThreadProc(CDlgBase* dialog);
     // --- download thread -------------------------------------------------------------------
     static unsigned DownloadThreadProc(CDlgBase* dialog);
+    // --- power-cycle watch thread ------------------------------------------------------------
+    // Runs while the power-cycle page is on show: posts WM_REPLUG_DONE with 1 when the speaker
+    // comes back running fwVersion.
+    static unsigned ReplugThreadProc(CDlgBase* dialog, std::shared_ptr<dormane::UsbBackend> usb,
+                                     uint16_t fwVersion);
+    // The watch has posted its message (or was stopped) and its thread is ending.
+    bool ReplugWatchDone() const { return m_bReplugDone.load(); }
 
     std::optional<CtlColor> OnCtlColor(int id) const override;
 
@@ -151,6 +161,8 @@ private:
     void InitButtons();
     void StartCheckThread();
     void StartDownloadThread();
+    void StartReplugWatch();
+    void StopReplugWatch();
     void DetachSpeaker();
     void ReportInitFailure();
     void EndWizard();
@@ -159,6 +171,9 @@ private:
 
     std::thread m_checkThread;
     std::thread m_downloadThread;
+    std::thread m_replugThread;
+    std::atomic<bool> m_bStopReplug{false};
+    std::atomic<bool> m_bReplugDone{true};
     bool m_bCheckRunning = false;                  // from its start until its message arrived
     bool m_bDownloadRunning = false;               // likewise
     std::atomic<bool> m_bDownloadThreadDone{true}; // set by the download thread at its end

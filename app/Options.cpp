@@ -3,11 +3,14 @@
 #include "CPelkoFWUpdateApp.h"
 
 #include "Download.h"
+#include "ReplayBackend.h"
 #include "ShellQuote.h"
 #include "SimBackend.h"
+#include "UsbRecorder.h"
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
@@ -39,6 +42,9 @@ int ParseWizardOptions(int argc, const char* const* argv, WizardOptions& options
     app.add_option("--firmware-base-url", options.firmwareBaseUrl,
                    "Take the firmware images from this base URL instead of the maker's server "
                    "(https://, http:// or file://)");
+    app.add_option("--record", options.recordFile,
+                   "Write every USB request to the speaker and its answer to FILE, one JSON "
+                   "line each; --simulate=replay=FILE answers from it");
     app.add_option("--ca-file", options.caFile,
                    "Trust this CA certificate (PEM) in addition to the system's")
         ->check(CLI::ExistingFile);
@@ -90,8 +96,19 @@ std::string NoDisplayHint(const WizardOptions& options) {
 
 bool ApplyWizardOptions(const WizardOptions& options, std::string& error) {
     if (options.scenario) {
+        // A replay that meets a request its recording does not hold ends the program there.
+        dormane::sim::SetReplayDivergenceHandler([](const std::string& message) {
+            std::fprintf(stderr, "dormane: %s\n", message.c_str());
+            std::fflush(nullptr);
+            std::_Exit(dormane::sim::kExitReplayDiverged);
+        });
         if (!dormane::sim::InstallSimulatedSpeaker(*options.scenario, error))
             return false;
+    }
+    if (!options.recordFile.empty() &&
+        !dormane::StartRecording(options.recordFile, "dormane", DORMANE_VERSION, error)) {
+        error = "--record: " + error;
+        return false;
     }
     dormane::DownloadOptions download;
     if (!options.firmwareBaseUrl.empty())

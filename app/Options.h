@@ -10,6 +10,7 @@ struct WizardOptions {
     std::optional<std::string> scenario;   // --simulate[=SCENARIO]; empty string: the defaults
     std::string firmwareBaseUrl;           // --firmware-base-url; empty: the maker's server
     std::string caFile;                    // --ca-file
+    std::string recordFile;                // --record FILE; empty: no recording
     std::vector<std::string> platformArgs; // what is left for Qt (-platform offscreen, ...)
 };
 

@@ -13,6 +13,7 @@ struct CliContext {
     bool json = false;
     bool trace = false;
     std::optional<std::string> scenario; // --simulate[=SCENARIO]; empty string = defaults
+    std::string recordFile;              // --record FILE; empty: no recording
     int exitCode = 0;
     std::string error;        // the last complaint, for --json
     bool jsonWritten = false; // a JSON object went to standard output
@@ -25,6 +26,7 @@ void PrintJson(CliContext& ctx, const nlohmann::json& object);
 void Complain(CliContext& ctx, const std::string& message);
 
 inline constexpr int kExitUsage = 2;
+// 6: a --simulate=replay= run met a request its recording does not hold (ReplayBackend.h).
 
 // Each command lives in a file of its own and registers itself with a static
 // CommandRegistrar; main() adds them in their order.

@@ -14,6 +14,8 @@ inline constexpr uint16_t kSpeakerDefaultPid = 0x0082;
 inline constexpr int kExitBurnFailed = 3;
 inline constexpr int kExitDownloadFailed = 4;
 inline constexpr int kExitSpeakerBusy = 5; // another program is attaching or burning it
+// --wait-replug: the burn was verified, but the speaker did not come back running it.
+inline constexpr int kExitNotInEffect = 7;
 
 // Chooses the backend, creates the engine and initialises it. Returns 0, or the exit status
 // after telling the user why the engine could not start.

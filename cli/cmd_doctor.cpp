@@ -15,6 +15,7 @@
 #include "ShellQuote.h"
 #include "SleepInhibitor.h"
 #include "Status.h"
+#include "SupportReport.h"
 #include "Transport.h"
 #include "UpdateManager.h"
 
@@ -60,6 +61,7 @@ struct Check {
 struct DoctorOptions {
     std::string baseUrl = dormane::kFirmwareBaseUrl;
     std::string caFile;
+    std::string report; // --report FILE.tar.gz
 };
 
 std::string Hex4(unsigned value) {
@@ -475,19 +477,31 @@ void RunDoctor(const DoctorOptions& options, CliContext& ctx) {
     }
     ctx.exitCode = failed ? st::kFailure : 0;
 
+    nlohmann::json list = nlohmann::json::array();
+    for (const Check& c : checks)
+        list.push_back(
+            {{"id", c.id},
+             {"title", c.title},
+             {"verdict", VerdictName(c.verdict)},
+             {"message", c.message},
+             {"advice", c.advice.empty() ? nlohmann::json(nullptr) : nlohmann::json(c.advice)}});
+    nlohmann::json result{
+        {"status", ctx.exitCode}, {"failed", failed}, {"warnings", warned}, {"checks", list}};
+    ReportResult report;
+    if (!options.report.empty()) {
+        report = WriteSupportReport(options.report, result);
+        if (report.written) {
+            result["report"] = {{"path", options.report}, {"files", report.files}};
+        } else {
+            Complain(ctx, "the support report could not be written: " + report.reason);
+            ctx.exitCode = st::kFailure;
+            result["status"] = ctx.exitCode;
+            result["error"] = ctx.error;
+        }
+    }
+
     if (ctx.json) {
-        nlohmann::json list = nlohmann::json::array();
-        for (const Check& c : checks)
-            list.push_back({{"id", c.id},
-                            {"title", c.title},
-                            {"verdict", VerdictName(c.verdict)},
-                            {"message", c.message},
-                            {"advice", c.advice.empty() ? nlohmann::json(nullptr)
-                                                        : nlohmann::json(c.advice)}});
-        PrintJson(ctx, nlohmann::json{{"status", ctx.exitCode},
-                                      {"failed", failed},
-                                      {"warnings", warned},
-                                      {"checks", list}});
+        PrintJson(ctx, result);
         return;
     }
     for (const Check& c : checks) {
@@ -503,6 +517,9 @@ void RunDoctor(const DoctorOptions& options, CliContext& ctx) {
         std::printf("Everything a firmware update needs is in place.\n");
     else
         std::printf("%d problem(s), %d warning(s).\n", failed, warned);
+    if (report.written)
+        std::printf("Support report written to %s (%zu files); attach it to your bug report.\n",
+                    options.report.c_str(), report.files.size());
 }
 
 void AddDoctor(CLI::App& app, CliContext& ctx) {
@@ -512,11 +529,16 @@ void AddDoctor(CLI::App& app, CliContext& ctx) {
                   "open it (udev rule), the settings and log, the temp and backup folders, the "
                   "network, the firmware server and the sleep inhibitor; each with a verdict "
                   "and what to do. Nothing is written to the speaker. Exit status: 0 no "
-                  "problem (warnings allowed), 1 a check failed.");
+                  "problem (warnings allowed), 1 a check failed or the report could not be "
+                  "written.");
     cmd->add_option("--firmware-base-url", options->baseUrl,
                     "Firmware server, mirror or file:// folder to try (default " +
                         std::string(dormane::kFirmwareBaseUrl) + ")");
     cmd->add_option("--ca-file", options->caFile, "Also trust this CA certificate (PEM)");
+    cmd->add_option("--report", options->report,
+                    "Also write a support report to FILE.tar.gz: doctor's JSON, versions of "
+                    "the program, the system and its libraries, the diagnostic log, the newest "
+                    "recording, the burn journal and the list of backups (README says more)");
     cmd->callback([options, &ctx] { RunDoctor(*options, ctx); });
 }
 

@@ -4,6 +4,7 @@
 #include "Download.h"
 #include "Paths.h"
 #include "Status.h"
+#include "WaitReplug.h"
 
 #include <nlohmann/json.hpp>
 
@@ -18,6 +19,7 @@ struct SetOptions {
     std::string caFile;
     std::string pid;
     bool force = false;
+    WaitReplugOption waitReplug;
 };
 
 void Say(CliContext& ctx, const char* event, const std::string& text) {
@@ -32,6 +34,12 @@ void RunSet(const SetOptions& options, CliContext& ctx) {
     namespace st = dormane::status;
     const bool enable = options.mode == "enable";
     const uint16_t wanted = enable ? 0x0813 : 0x0803;
+    std::optional<unsigned> replugSeconds;
+    if (!options.waitReplug.Seconds(replugSeconds)) {
+        Complain(ctx, "--wait-replug takes a number of seconds from 1 to 3600");
+        ctx.exitCode = kExitUsage;
+        return;
+    }
     std::unique_ptr<FWUpdateInterface> engine;
     AttachResult attach;
     if (!StartSession(ctx, options.pid, true, false, engine, attach))
@@ -102,6 +110,8 @@ void RunSet(const SetOptions& options, CliContext& ctx) {
         image = dormane::g_strFirmwarePath;
     }
     ctx.exitCode = BurnWithProgress(*engine, image, ctx, wanted);
+    if (ctx.exitCode == 0 && replugSeconds)
+        ctx.exitCode = ConfirmReplug(*engine, ctx, *replugSeconds, wanted);
 }
 
 void AddSet(CLI::App& app, CliContext& ctx) {
@@ -109,8 +119,9 @@ void AddSet(CLI::App& app, CliContext& ctx) {
     CLI::App* cmd = app.add_subcommand(
         "set", "Switch auto-standby on (firmware 8.13: standby after 20 idle minutes) or off "
                "(8.03: always on): download the matching image, verify and burn it. Exit "
-               "status: 0 done, 3 burn failed, 4 download failed, 5 speaker busy, 16 no "
-               "speaker, 64 the image is not the firmware for MODE, else the engine's refusal. "
+               "status: 0 done, 3 burn failed, 4 download failed, 5 speaker busy, 7 not in "
+               "effect after --wait-replug, 16 no speaker, 64 the image is not the firmware "
+               "for MODE, else the engine's refusal. "
                "A speaker whose firmware is damaged is repaired.");
     cmd->add_option("MODE", options->mode, "enable or disable")
         ->required()
@@ -123,6 +134,7 @@ void AddSet(CLI::App& app, CliContext& ctx) {
     cmd->add_option("--pid", options->pid, "USB product ID to try first (default 0x0082)");
     cmd->add_flag("--force", options->force,
                   "Write the image even when the setting is already the one asked for");
+    AddWaitReplugOption(*cmd, options->waitReplug);
     cmd->callback([options, &ctx] { RunSet(*options, ctx); });
 }
 

@@ -39,11 +39,14 @@ int Finish(CliContext& ctx, int code) {
 }
 
 // The first word that is not an option: the command (every global option is a flag or
-// written --option=value).
+// written --option=value, but --record FILE).
 std::string CommandWord(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (argv[i][0] != '-')
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--record") == 0)
+            ++i;
+        else if (argv[i][0] != '-')
             return argv[i];
+    }
     return {};
 }
 
@@ -69,7 +72,8 @@ int main(int argc, char** rawArgv) {
         "dormane-cli: read and switch the auto-standby setting of the speaker pair.\n"
         "Exit status: 0 success, 2 usage error, otherwise the engine's status code "
         "(1, 16, 32, 64, 128) or the command's own code; 5 when another program is using the "
-        "speaker."};
+        "speaker; 6 when a --simulate=replay= run diverged from its recording; 7 when set or "
+        "flash --wait-replug did not see the speaker come back running the new firmware."};
     app.set_version_flag("--version", std::string("dormane-cli ") + DORMANE_VERSION);
     app.require_subcommand(1);
     app.fallthrough(); // global options may follow the command too

@@ -1,6 +1,6 @@
 # A platform backend is one file named after the facility it uses; each build keeps the
 # files of its own platform and drops the others'.
-set(DORMANE_LINUX_BACKENDS "_(posix|libusb|journal|logind|ini|curl|ifaddrs|libusbids)\\.cpp$")
+set(DORMANE_LINUX_BACKENDS "_(posix|libusb|journal|logind|ini|curl|ifaddrs|libarchive)\\.cpp$")
 set(DORMANE_WINDOWS_BACKENDS "_(win32|winusb|registry|wininet|sensapi|setupapi)\\.cpp$")
 
 function(dormane_keep_platform_sources var)

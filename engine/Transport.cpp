@@ -387,6 +387,11 @@ dormane::UsbBackend* rmBackend() {
     return st.backend.get();
 }
 
+std::shared_ptr<dormane::UsbBackend> rmSharedBackend() {
+    rmBackend();
+    return State().backend;
+}
+
 int rmInitialize() {
     TransportState& st = State();
     st.selectedPath.clear();

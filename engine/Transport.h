@@ -18,6 +18,8 @@
 // 4096. A null backend means the libusb one.
 void rmSetBackend(std::shared_ptr<dormane::UsbBackend> backend);
 dormane::UsbBackend* rmBackend();
+// The same backend, shared: for a wrapper that takes its place (the recorder of --record).
+std::shared_ptr<dormane::UsbBackend> rmSharedBackend();
 
 int rmInitialize();
 int rmDeviceStart(uint16_t vid, uint16_t pid);

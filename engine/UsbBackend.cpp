@@ -27,6 +27,11 @@ const char* UsbResultName(UsbResult r) {
     return "unknown";
 }
 
+UsbResult UsbBackend::WaitForChange(Clock::Duration timeout) {
+    CurrentClock()->SleepFor(timeout);
+    return UsbResult::Ok;
+}
+
 UsbResult CompleteDataStage(uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue, uint8_t* data,
                             uint16_t length, uint16_t actual) {
     if (actual >= length)

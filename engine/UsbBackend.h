@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Clock.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -75,12 +77,19 @@ public:
     virtual UsbResult SystemHardwareIdLists(std::vector<std::vector<std::string>>& /*out*/) {
         return UsbResult::NotSupported;
     }
+    // Returns once a device may have arrived or left, or when timeout has passed on the
+    // process-wide clock. A backend without hotplug notification polls: by default it sleeps
+    // the whole timeout, and the caller enumerates again.
+    virtual UsbResult WaitForChange(Clock::Duration timeout);
 };
 
 // The libusb-1.0 backend (engine/usb_libusb.cpp): the real speaker on Linux.
 std::shared_ptr<UsbBackend> MakeLibusbBackend();
 // The platform's own backend: libusb on Linux, WinUSB on Windows (engine/usb_winusb.cpp).
 std::shared_ptr<UsbBackend> MakeSystemUsbBackend();
+// The USB stack the real backend runs on and its version ("libusb 1.0.26"), for the support
+// report; defined by the real backend's file.
+std::string UsbStackVersion();
 
 // How every backend ends a control transfer whose data stage came back with actual of length
 // bytes. The speaker's driver completes a vendor read with wLength bytes whatever the device

@@ -7,6 +7,9 @@
 
 #include <libusb.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 
@@ -116,6 +119,11 @@ bool Describe(libusb_device* dev, UsbDeviceInfo& info) {
     return true;
 }
 
+int LIBUSB_CALL NoteHotplug(libusb_context*, libusb_device*, libusb_hotplug_event, void* changed) {
+    static_cast<std::atomic<bool>*>(changed)->store(true, std::memory_order_release);
+    return 0; // stay registered until the wait deregisters
+}
+
 class LibusbDevice final : public UsbDevice {
 public:
     LibusbDevice(std::shared_ptr<Context> ctx, libusb_device_handle* handle)
@@ -200,6 +208,34 @@ public:
         return UsbResult::NotFound;
     }
 
+    // Hotplug where the platform has it: returns at the first device that arrives or leaves.
+    UsbResult WaitForChange(Clock::Duration timeout) override {
+        std::shared_ptr<Context> ctx;
+        if (Acquire(ctx) != UsbResult::Ok || !libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG))
+            return UsbBackend::WaitForChange(timeout);
+        std::atomic<bool> changed{false};
+        libusb_hotplug_callback_handle handle = 0;
+        if (libusb_hotplug_register_callback(
+                ctx->Get(),
+                static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
+                                                  LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
+                static_cast<libusb_hotplug_flag>(0), LIBUSB_HOTPLUG_MATCH_ANY,
+                LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, NoteHotplug, &changed,
+                &handle) != LIBUSB_SUCCESS)
+            return UsbBackend::WaitForChange(timeout);
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!changed.load(std::memory_order_acquire)) {
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
+            timeval tv{0, static_cast<suseconds_t>(std::min<int64_t>(left.count(), 100000))};
+            libusb_handle_events_timeout_completed(ctx->Get(), &tv, nullptr);
+        }
+        libusb_hotplug_deregister_callback(ctx->Get(), handle);
+        return UsbResult::Ok;
+    }
+
 private:
     UsbResult Acquire(std::shared_ptr<Context>& ctx) {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -226,6 +262,14 @@ std::shared_ptr<UsbBackend> MakeLibusbBackend() {
 
 std::shared_ptr<UsbBackend> MakeSystemUsbBackend() {
     return MakeLibusbBackend();
+}
+
+std::string UsbStackVersion() {
+    const libusb_version* v = libusb_get_version();
+    char text[64];
+    std::snprintf(text, sizeof text, "libusb %u.%u.%u%s", v->major, v->minor, v->micro,
+                  v->rc ? v->rc : "");
+    return text;
 }
 
 } // namespace dormane

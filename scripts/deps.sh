@@ -10,7 +10,7 @@ packages=(
   libusb-1.0-0-dev libcurl4-openssl-dev libcli11-dev nlohmann-json3-dev
   umockdev libumockdev-dev
   qt6-base-dev qt6-base-dev-tools
-  libsystemd-dev dbus libinih-dev
+  libsystemd-dev dbus libinih-dev libarchive-dev
   openssl python3
   xvfb xauth fonts-dejavu-core fonts-noto-core
   desktop-file-utils appstream dpkg-dev file

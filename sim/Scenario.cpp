@@ -65,8 +65,9 @@ bool ApplyItem(std::string_view key, std::optional<std::string_view> value, Scen
         return true;
     }
     static constexpr std::string_view kValued[] = {
-        "pid",          "rev",        "fw",      "string50", "eeprom", "eeprom-file", "nack",
-        "unplug-after", "latency-us", "i2c-khz", "twr-us",   "clock",  "seed"};
+        "pid",         "rev",   "fw",           "string50",        "eeprom",
+        "eeprom-file", "nack",  "unplug-after", "latency-us",      "i2c-khz",
+        "twr-us",      "clock", "seed",         "replug-after-ms", "replay"};
     bool known = false;
     for (std::string_view k : kValued)
         known = known || k == key;
@@ -146,6 +147,18 @@ bool ApplyItem(std::string_view key, std::optional<std::string_view> value, Scen
             return false;
         }
         s.virtualClock = v == "virtual";
+    } else if (key == "replug-after-ms") {
+        if (!ParseRange(v, 0, 3600000, n)) {
+            error = Bad(key, "expected milliseconds from 0 to 3600000");
+            return false;
+        }
+        s.replugAfterMs = static_cast<uint32_t>(n);
+    } else if (key == "replay") {
+        if (v.empty()) {
+            error = Bad(key, "expected the path of a recording");
+            return false;
+        }
+        s.replayFile = std::string(v);
     } else if (key == "seed") {
         if (!ParseUnsigned(v, n)) {
             error = Bad(key, "expected a number");
@@ -161,6 +174,7 @@ bool ApplyItem(std::string_view key, std::optional<std::string_view> value, Scen
 bool ParseScenario(const std::string& text, Scenario& out, std::string& error) {
     Scenario s;
     std::string_view rest(text);
+    std::string_view modelKey; // the first key that describes the model, which a replay has not
     while (!rest.empty()) {
         const size_t comma = rest.find(',');
         std::string_view item = rest.substr(0, comma);
@@ -178,6 +192,13 @@ bool ParseScenario(const std::string& text, Scenario& out, std::string& error) {
         }
         if (!ApplyItem(key, value, s, error))
             return false;
+        if (modelKey.empty() && key != "replay" && key != "eeprom-file" && key != "clock")
+            modelKey = key;
+    }
+    if (!s.replayFile.empty() && !modelKey.empty()) {
+        error = Bad("replay", "cannot be combined with " + std::string(modelKey) +
+                                  ": the recording is the speaker");
+        return false;
     }
     out = s;
     error.clear();

@@ -25,6 +25,12 @@ struct Scenario {
     uint32_t twrUs = 3000;               // twr-us=N: EEPROM write cycle
     bool virtualClock = false;           // clock=real|virtual
     uint64_t seed = 1;                   // seed=N: the NACK fault's random sequence
+    // replug-after-ms=N: N ms after a burn's read-back the speaker goes off the bus for a
+    // power cycle and comes back running the firmware its EEPROM holds.
+    std::optional<uint32_t> replugAfterMs;
+    // replay=PATH: no model at all; a recording made with --record answers instead. Only
+    // eeprom-file (the EEPROM the replayed writes go to) and clock go with it.
+    std::string replayFile;
 
     uint16_t Rev() const { return rev.value_or(fw); }
 };

@@ -1,5 +1,6 @@
 #include "SimBackend.h"
 
+#include "ReplayBackend.h"
 #include "Transport.h"
 
 namespace dormane::sim {
@@ -9,10 +10,14 @@ constexpr const char* kPathPrefix = "sim-";
 
 class SimDevice final : public UsbDevice {
 public:
-    explicit SimDevice(std::shared_ptr<SimSpeaker> speaker) : m_pSpeaker(std::move(speaker)) {}
+    explicit SimDevice(std::shared_ptr<SimSpeaker> speaker)
+        : m_pSpeaker(std::move(speaker)), m_nPlugging(m_pSpeaker->Plugging()) {}
 
     UsbResult ControlTransfer(uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue,
                               uint16_t wIndex, uint8_t* data, uint16_t length) override {
+        // A speaker that went through a power cycle is a new device: this handle is stale.
+        if (m_pSpeaker->Plugging() != m_nPlugging)
+            return UsbResult::NotFound;
         uint16_t actual = 0;
         const UsbResult r =
             m_pSpeaker->Control(bmRequestType, bRequest, wValue, wIndex, data, length, actual);
@@ -23,6 +28,8 @@ public:
     }
 
     UsbResult ReadString(uint8_t index, std::string& utf8) override {
+        if (m_pSpeaker->Plugging() != m_nPlugging)
+            return UsbResult::NotFound;
         // The same request libusb sends, so that faults and counters apply to it too.
         uint8_t buf[255] = {};
         uint16_t actual = 0;
@@ -38,6 +45,7 @@ public:
 
 private:
     std::shared_ptr<SimSpeaker> m_pSpeaker;
+    uint64_t m_nPlugging;
 };
 
 std::mutex& InstalledLock() {
@@ -81,7 +89,7 @@ UsbResult SimBackend::Enumerate(std::vector<UsbDeviceInfo>& out) {
         return UsbResult::NotSupported;
     for (size_t i = 0; i < m_vSpeakers.size(); ++i) {
         const SimSpeaker& s = *m_vSpeakers[i];
-        if (s.Unplugged())
+        if (s.Unplugged() || s.PowerCycling())
             continue;
         UsbDeviceInfo info;
         info.path = kPathPrefix + std::to_string(i + 1);
@@ -104,7 +112,7 @@ UsbResult SimBackend::Open(const std::string& path, std::unique_ptr<UsbDevice>& 
     for (size_t i = 0; i < m_vSpeakers.size(); ++i) {
         if (path != kPathPrefix + std::to_string(i + 1))
             continue;
-        if (m_vSpeakers[i]->Unplugged())
+        if (m_vSpeakers[i]->Unplugged() || m_vSpeakers[i]->PowerCycling())
             return UsbResult::NotFound;
         out = std::make_unique<SimDevice>(m_vSpeakers[i]);
         return UsbResult::Ok;
@@ -137,6 +145,21 @@ bool InstallSimulatedSpeaker(const std::string& scenarioText, std::string& error
     Scenario scenario;
     if (!ParseScenario(scenarioText, scenario, error))
         return false;
+    if (!scenario.replayFile.empty()) {
+        // A replay runs on the virtual clock whatever clock= says: it moves to the recorded
+        // times itself.
+        auto clock = std::make_shared<VirtualClock>();
+        std::shared_ptr<ReplayBackend> replay =
+            ReplayBackend::Load(scenario.replayFile, clock, error);
+        if (!replay ||
+            (!scenario.eepromFile.empty() && !replay->SetEepromFile(scenario.eepromFile, error)))
+            return false;
+        SetCurrentClock(clock);
+        rmSetBackend(replay);
+        std::lock_guard<std::mutex> guard(InstalledLock());
+        Installed().reset();
+        return true;
+    }
     std::shared_ptr<Clock> clock;
     if (scenario.virtualClock)
         clock = std::make_shared<VirtualClock>();

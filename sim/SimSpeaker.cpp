@@ -30,6 +30,9 @@ constexpr uint8_t kStatusBusy = 0x80;
 // Some bits of 0x95 are set at power-up, so that a caller that clobbers them shows.
 constexpr uint8_t kAccessPowerUp = 0x21;
 
+// How long the speaker stays off the bus in a replug-after-ms power cycle.
+constexpr std::chrono::milliseconds kPowerCycleOff(1000);
+
 constexpr uint8_t kStringManufacturer = 1;
 constexpr uint8_t kStringProduct = 2;
 constexpr uint8_t kString50 = 50;
@@ -124,7 +127,8 @@ SimSpeaker::SimSpeaker(const Scenario& scenario, std::shared_ptr<Clock> clock)
       m_tLatency(std::chrono::microseconds(scenario.latencyUs)),
       m_nI2cKhz(std::max<uint32_t>(scenario.i2cKhz, 1)), m_dNackPercent(scenario.nackPercent),
       m_nUnplugAfter(scenario.unplugAfter), m_strString50(scenario.string50), m_wPid(scenario.pid),
-      m_wRev(scenario.Rev()),
+      m_wRev(scenario.Rev()), m_nReplugAfterMs(scenario.replugAfterMs),
+      m_bRevPinned(scenario.rev.has_value()),
       m_eeprom(scenario.eepromSize, std::chrono::microseconds(scenario.twrUs)),
       m_rng(scenario.seed) {
     m_eeprom.Memory() = DefaultContent(scenario);
@@ -135,6 +139,8 @@ SimSpeaker::SimSpeaker(const Scenario& scenario, std::shared_ptr<Clock> clock)
     m_regs[kRegAccess] = kAccessPowerUp;
     m_eeprom.SetCommitHook([this](uint32_t first, uint32_t count) {
         m_counters.eepromWrites.fetch_add(1, std::memory_order_relaxed);
+        m_bWrittenSinceReplug = true;
+        m_bSessionWrote = true;
         WriteBack(first, count);
     });
 }
@@ -319,6 +325,42 @@ void SimSpeaker::RunCommand(uint8_t command, Time now) {
     finish(false);
 }
 
+// Runs under the lock, when an EEPROM access ends. An access that only read, after writes that
+// left a valid image, is a burn's read-back: the user switches the speaker off and on then.
+void SimSpeaker::ArmReplug(Time now) {
+    if (!m_nReplugAfterMs || !m_bWrittenSinceReplug || m_bSessionWrote)
+        return;
+    const std::optional<uint16_t> word = FirmwareWordOf(m_eeprom.Memory());
+    if (!word)
+        return;
+    m_bWrittenSinceReplug = false;
+    std::lock_guard<std::mutex> guard(m_replugLock);
+    m_tReplugAt = now + std::chrono::milliseconds(*m_nReplugAfterMs);
+    m_wReplugRev = m_bRevPinned ? m_wRev.load(std::memory_order_acquire) : *word;
+}
+
+bool SimSpeaker::PowerCycling() const {
+    std::lock_guard<std::mutex> guard(m_replugLock);
+    if (!m_tReplugAt)
+        return false;
+    const Time now = m_pClock->Now();
+    if (now < *m_tReplugAt)
+        return false;
+    if (now < *m_tReplugAt + kPowerCycleOff)
+        return true;
+    // Back on the bus, running what the EEPROM held when it went off.
+    m_wRev.store(m_wReplugRev, std::memory_order_release);
+    m_tReplugAt.reset();
+    ++m_nPlugging;
+    return false;
+}
+
+uint64_t SimSpeaker::Plugging() const {
+    PowerCycling(); // a cycle that is over counts as an arrival now
+    std::lock_guard<std::mutex> guard(m_replugLock);
+    return m_nPlugging;
+}
+
 UsbResult SimSpeaker::Vendor(bool in, uint16_t reg, uint8_t* data, uint16_t length, Time now) {
     if (uint32_t{reg} + length > sizeof m_regs)
         return UsbResult::Stall;
@@ -333,7 +375,13 @@ UsbResult SimSpeaker::Vendor(bool in, uint16_t reg, uint8_t* data, uint16_t leng
         } else if (r == kRegCommand) {
             RunCommand(data[i], now);
         } else {
+            const bool opens = r == kRegAccess && !(m_regs[r] & 0x80) && (data[i] & 0x80);
+            const bool closes = r == kRegAccess && (m_regs[r] & 0x80) && !(data[i] & 0x80);
             m_regs[r] = data[i];
+            if (opens)
+                m_bSessionWrote = false;
+            else if (closes)
+                ArmReplug(now);
         }
     }
     return UsbResult::Ok;
@@ -405,7 +453,10 @@ UsbResult SimSpeaker::Control(uint8_t bmRequestType, uint8_t bRequest, uint16_t 
 
     UsbResult result = UsbResult::Ok;
     std::unique_lock<std::mutex> guard(m_lock, std::defer_lock);
-    if (Unplugged() || (m_nUnplugAfter && number > *m_nUnplugAfter)) {
+    if (PowerCycling()) {
+        result = UsbResult::NotFound; // off for the power cycle; back later
+        guard.lock();
+    } else if (Unplugged() || (m_nUnplugAfter && number > *m_nUnplugAfter)) {
         // Gone from the bus: fails at once, as a vanished device does.
         m_bUnplugged.store(true, std::memory_order_release);
         result = UsbResult::NotFound;

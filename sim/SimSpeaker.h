@@ -57,7 +57,7 @@ public:
     // USB identity as enumeration reports it (the path is the backend's business).
     uint16_t Vid() const { return m_wVid; }
     uint16_t Pid() const { return m_wPid; }
-    uint16_t BcdDevice() const { return m_wRev; }
+    uint16_t BcdDevice() const { return m_wRev.load(std::memory_order_acquire); }
     std::vector<uint8_t> InterfaceClasses() const { return m_vClasses; }
     // Another identity, for tests: a second vendor's device or one without an audio function.
     void SetIdentity(uint16_t vid, uint16_t pid, std::vector<uint8_t> interfaceClasses);
@@ -86,6 +86,11 @@ public:
     // Faults and test hooks.
     void Unplug();
     bool Unplugged() const { return m_bUnplugged.load(std::memory_order_acquire); }
+    // replug-after-ms: the speaker is off the bus for a power cycle now. When the cycle is
+    // over it comes back with the release number of the firmware in its EEPROM, as a new
+    // device: Plugging counts its arrivals, so that a handle opened before can tell.
+    bool PowerCycling() const;
+    uint64_t Plugging() const;
     // Called before a transfer is processed; a value other than nothing fails it with that
     // result. Runs under the speaker's lock: it must not call back into the speaker.
     using Interceptor = std::function<std::optional<UsbResult>(const ControlRecord&)>;
@@ -111,6 +116,7 @@ private:
     void Settle(Time now);
     void RunCommand(uint8_t command, Time now);
     bool InjectNack();
+    void ArmReplug(Time now);
 
     const std::shared_ptr<Clock> m_pClock;
     const Time m_tLatency;
@@ -121,8 +127,15 @@ private:
 
     uint16_t m_wVid = 0x0D8C;
     uint16_t m_wPid;
-    uint16_t m_wRev;
+    mutable std::atomic<uint16_t> m_wRev; // changes when a power cycle ends
     std::vector<uint8_t> m_vClasses{kUsbClassAudio, kUsbClassHid};
+    const std::optional<uint32_t> m_nReplugAfterMs;
+    const bool m_bRevPinned; // rev= given: the release number stays whatever the EEPROM holds
+
+    mutable std::mutex m_replugLock; // the power cycle below; taken after m_lock, never before
+    mutable std::optional<Time> m_tReplugAt;
+    mutable uint16_t m_wReplugRev = 0;
+    mutable uint64_t m_nPlugging = 1;
 
     mutable std::mutex m_lock; // everything below
     Eeprom24C m_eeprom;
@@ -139,6 +152,8 @@ private:
     uint64_t m_nFileSize = 0;
     Interceptor m_fnInterceptor;
     bool m_bRecording = false;
+    bool m_bWrittenSinceReplug = false; // an EEPROM write since start or the last power cycle
+    bool m_bSessionWrote = false;       // the EEPROM access under way has written
     std::vector<ControlRecord> m_vRecords;
 
     std::atomic<bool> m_bUnplugged{false};

@@ -38,14 +38,14 @@ std::vector<nlohmann::json> JsonLines(const std::string& out) {
     return lines;
 }
 
-// Every command runs with private XDG folders and a simulated speaker whose EEPROM is a file,
-// on the virtual clock.
+// Every command runs with private XDG and temp folders and a simulated speaker whose EEPROM is
+// a file, on the virtual clock.
 class CliOnSimulator : public ::testing::Test {
 protected:
     std::string Env() const {
         return "XDG_CONFIG_HOME=" + Quote(dir_ / "config") +
                " XDG_STATE_HOME=" + Quote(dir_ / "state") +
-               " XDG_DATA_HOME=" + Quote(dir_ / "data") + " ";
+               " XDG_DATA_HOME=" + Quote(dir_ / "data") + " TMPDIR=" + Quote(dir_.path()) + " ";
     }
     std::string Sim(const std::string& extra = "") const {
         return "--simulate=clock=virtual,eeprom-file=" + eeprom_ +
@@ -379,6 +379,137 @@ TEST_F(CliOnSimulator, UnknownCommandListsTheCommands) {
     EXPECT_NE(Stderr().find("unknown command 'frobnicate'; the commands are verify, status, "),
               std::string::npos)
         << Stderr();
+}
+
+// set --wait-replug after a verified burn: the replug event says whether the speaker came back
+// and what it runs; the exit status whether the setting asked for is in effect.
+struct ReplugCase {
+    const char* name;
+    const char* scenario;
+    const char* wait;
+    int exitCode;
+    nlohmann::json replug; // keys of the replug event that must have these values
+};
+
+class CliWaitReplug : public CliOnSimulator, public ::testing::WithParamInterface<ReplugCase> {};
+
+TEST_P(CliWaitReplug, ReportsTheSettingInEffect) {
+    const auto r = RunWithEnv("--json set enable --file " + Quote(kStandby) + " " + GetParam().wait,
+                              GetParam().scenario);
+    EXPECT_EQ(r.exitCode, GetParam().exitCode) << r.out << Stderr();
+    // The burn itself was verified in every case: the EEPROM holds the image.
+    const auto image = Bytes(kStandby);
+    const auto eeprom = Bytes(eeprom_);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), eeprom.begin()));
+    const auto lines = JsonLines(r.out);
+    ASSERT_FALSE(lines.empty());
+    const nlohmann::json& last = lines.back();
+    EXPECT_EQ(last["event"], "replug") << r.out;
+    EXPECT_EQ(last["status"], GetParam().exitCode);
+    for (auto& [key, value] : GetParam().replug.items())
+        EXPECT_EQ(last[key], value) << key << " in " << last.dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Speakers, CliWaitReplug,
+    ::testing::Values(
+        ReplugCase{"BackWithTheNewFirmware",
+                   "fw=0803,replug-after-ms=500",
+                   "--wait-replug",
+                   0,
+                   {{"left", true},
+                    {"back", true},
+                    {"running", "0813"},
+                    {"eeprom", "0813"},
+                    {"inEffect", true}}},
+        // rev= pins the release number: the speaker comes back still running 8.03.
+        ReplugCase{"BackWithTheOldFirmware",
+                   "fw=0803,rev=0803,replug-after-ms=500",
+                   "--wait-replug=30",
+                   7,
+                   {{"back", true}, {"running", "0803"}, {"eeprom", "0813"}, {"inEffect", false}}},
+        // Switched off after the wait has ended: not seen leaving.
+        ReplugCase{"NotSwitchedOffInTime",
+                   "fw=0803,replug-after-ms=20000",
+                   "--wait-replug=10",
+                   7,
+                   {{"left", false}, {"back", false}, {"running", nullptr}, {"inEffect", false}}}),
+    [](const ::testing::TestParamInfo<ReplugCase>& info) { return info.param.name; });
+
+TEST_F(CliOnSimulator, WaitReplugTakesSecondsOnly) {
+    RunWithEnv("status", "fw=0803");
+    const auto before = Bytes(eeprom_);
+    const auto r = RunWithEnv("set enable --file " + Quote(kStandby) + " --wait-replug=0");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(Stderr().find("--wait-replug takes a number of seconds"), std::string::npos)
+        << Stderr();
+    EXPECT_EQ(Bytes(eeprom_), before);
+}
+
+// doctor --report: the archive holds what README lists, read back with tar.
+TEST_F(CliOnSimulator, DoctorReportHoldsWhatABugReportNeeds) {
+    std::filesystem::create_directories(dir_ / "config/Voxtrel");
+    testsupport::WriteText(dir_ / "config/Voxtrel/FWUpdateTool.conf",
+                           "[General]\nEnableLog=1\nLogType=1\n");
+    // A recorded burn: a backup and a recording. A burn that was cut off leaves its journal.
+    const auto burn = RunWithEnv(
+        "--record " + Quote(dir_ / "burn.jsonl") + " flash " + Quote(kNonStandby), "fw=0813");
+    ASSERT_EQ(burn.exitCode, 0) << burn.out << Stderr();
+    const std::string journal = "burn-0123456789abcdef.txt";
+    std::filesystem::create_directories(dir_ / "state/dormane/journal");
+    testsupport::WriteText(dir_ / ("state/dormane/journal/" + journal),
+                           "speaker=sim-eeprom:x\nstarted=2026-01-02 03:04:05\n");
+    const std::string report = dir_ / "report.tar.gz";
+    const auto r =
+        RunCli(Sim() + " --json doctor --firmware-base-url " + Quote("file://" + kFirmwareDir) +
+                   " --report " + Quote(report) + " 2>" + Quote(dir_ / "stderr"),
+               Env());
+    const auto doctor = nlohmann::json::parse(r.out);
+    ASSERT_TRUE(doctor.contains("report")) << r.out << Stderr();
+    const auto listing =
+        testsupport::RunShell("tar -tzf " + Quote(report) + " | LC_ALL=C sort").out;
+    EXPECT_EQ(listing, "dormane-report/VXFWUpdate.log\n"
+                       "dormane-report/about.json\n"
+                       "dormane-report/backups.json\n"
+                       "dormane-report/doctor.json\n"
+                       "dormane-report/journal/" +
+                           journal +
+                           "\n"
+                           "dormane-report/recording/burn.jsonl\n");
+    auto member = [&](const std::string& name) {
+        return testsupport::RunShell("tar -xzOf " + Quote(report) + " dormane-report/" + name).out;
+    };
+    // doctor.json is the run's own result, without the report's note about itself.
+    nlohmann::json withoutReport = doctor;
+    withoutReport.erase("report");
+    EXPECT_EQ(nlohmann::json::parse(member("doctor.json")), withoutReport);
+    const auto about = nlohmann::json::parse(member("about.json"));
+    EXPECT_EQ(about["program"], "dormane-cli");
+    EXPECT_EQ(about["usbBackend"], "simulated");
+    for (const char* library : {"usb", "curl", "archive"})
+        EXPECT_FALSE(about["libraries"][library].get<std::string>().empty()) << library;
+    // The backups are listed, not included.
+    const auto backups = nlohmann::json::parse(member("backups.json"));
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(backups[0]["fwVersion"], "0813");
+    EXPECT_EQ(backups[0]["bytes"],
+              std::filesystem::file_size(
+                  dir_ / ("state/dormane/backups/" + backups[0]["name"].get<std::string>())));
+    EXPECT_EQ(member("recording/burn.jsonl"), testsupport::ReadText(dir_ / "burn.jsonl"));
+    EXPECT_EQ(member("journal/" + journal),
+              testsupport::ReadText(dir_ / ("state/dormane/journal/" + journal)));
+    EXPECT_NE(member("VXFWUpdate.log").find("FWUpdateInterface::Init"), std::string::npos);
+}
+
+TEST_F(CliOnSimulator, DoctorReportThatCannotBeWrittenFails) {
+    const std::string report = dir_ / "no/such/folder/report.tar.gz";
+    const auto r = RunWithEnv("doctor --firmware-base-url " + Quote("file://" + kFirmwareDir) +
+                              " --report " + Quote(report));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(Stderr().find("the support report could not be written: cannot create " + report),
+              std::string::npos)
+        << Stderr();
+    EXPECT_FALSE(std::filesystem::exists(report));
 }
 
 TEST_F(CliOnSimulator, BadScenarioIsAUsageErrorNamingTheKey) {

@@ -157,6 +157,8 @@ private slots:
     void walk_data();
     void walk();
     void progressRises();
+    void powerCycleConfirms_data();
+    void powerCycleConfirms();
     void currentSetting_data();
     void currentSetting();
     void classifyVersionText_data();
@@ -433,6 +435,44 @@ void TestWizard::walk() {
     QVERIFY(Start(scenario));
     ToModePage();
     QCOMPARE(m_wizard->m_pPageStep2->GetMode(), written);
+}
+
+// The power-cycle page moves on to the finish page by itself only when the speaker comes back
+// running the firmware just written; otherwise "Next" stays the way on.
+void TestWizard::powerCycleConfirms_data() {
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<bool>("movesOn");
+    QTest::newRow("back with the new firmware") << "fw=0803,replug-after-ms=500" << true;
+    // rev= pins the release number: the speaker comes back still running 8.03.
+    QTest::newRow("back with the old firmware") << "fw=0803,rev=0803,replug-after-ms=500" << false;
+    QTest::newRow("never switched off") << "fw=0803" << false;
+}
+
+void TestWizard::powerCycleConfirms() {
+    QFETCH(QString, scenario);
+    QFETCH(bool, movesOn);
+    QVERIFY(Start(scenario));
+    ToModePage();
+    Click(m_wizard->m_pPageStep2->m_btnEnable);
+    Click(m_wizard->m_btnNext);
+    if (movesOn) {
+        // Through the power-cycle page (it was created) to the finish page, with no click.
+        QTRY_COMPARE_WITH_TIMEOUT(m_wizard->m_nCurPage, int(CDlgBase::PAGE_FINISH), kWait);
+        QVERIFY(m_wizard->m_pPageStep4);
+        CheckFrame(CDlgBase::PAGE_FINISH);
+        QCOMPARE(m_wizard->m_pPageFinish->m_stHeading->text(),
+                 QStringLiteral("Auto-Standby has been enabled."));
+        QCOMPARE(m_speaker->BcdDevice(), uint16_t(0x0813));
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(m_wizard->m_nCurPage, int(CDlgBase::PAGE_STEP4), kWait);
+        // The watch gives up after its wait (on the virtual clock), and its message is handled.
+        QTRY_VERIFY_WITH_TIMEOUT(m_wizard->ReplugWatchDone(), kWait);
+        QTest::qWait(50);
+        CheckFrame(CDlgBase::PAGE_STEP4);
+        Click(m_wizard->m_btnNext);
+        CheckFrame(CDlgBase::PAGE_FINISH);
+    }
+    QVERIFY(m_shown.isEmpty());
 }
 
 void TestWizard::progressRises() {

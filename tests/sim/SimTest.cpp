@@ -232,6 +232,59 @@ protected:
     std::shared_ptr<SimSpeaker> speaker;
 };
 
+// replug-after-ms: an EEPROM access that only reads, after one that wrote, is a burn's
+// read-back; N ms later the speaker is off the bus for a second and comes back running what
+// its EEPROM holds, as a new device.
+TEST_F(Controller, ReplugAfterAReadBackComesBackWithTheEepromsFirmware) {
+    Make("fw=0803,latency-us=0,replug-after-ms=500");
+    speaker->PokeEeprom(0, dormane::imagebuilder::BuildSampleImage(0x0813));
+    SimBackend backend(clock);
+    const std::string path = backend.AddSpeaker(speaker);
+    std::unique_ptr<dormane::UsbDevice> before;
+    ASSERT_EQ(backend.Open(path, before), UsbResult::Ok);
+    auto session = [&](bool writes) {
+        ASSERT_EQ(Write(0x95, {0x80}), UsbResult::Ok);
+        if (writes) {
+            Block(0xA8, 0x00, 0x30, 1, 0xB0); // one byte at 0x3000, past the image
+            clock->Advance(10ms);
+            EXPECT_EQ(Status(), 0);
+        }
+        ASSERT_EQ(Write(0x95, {0x00}), UsbResult::Ok);
+    };
+    session(false); // a read before any write arms nothing
+    clock->Advance(600ms);
+    EXPECT_FALSE(speaker->PowerCycling());
+    session(true);
+    clock->Advance(600ms);
+    EXPECT_FALSE(speaker->PowerCycling()); // writing is not the end of a burn
+    session(false);
+    clock->Advance(499ms);
+    EXPECT_FALSE(speaker->PowerCycling());
+    EXPECT_EQ(speaker->BcdDevice(), 0x0803);
+    clock->Advance(1ms);
+    EXPECT_TRUE(speaker->PowerCycling());
+    std::vector<dormane::UsbDeviceInfo> devices;
+    ASSERT_EQ(backend.Enumerate(devices), UsbResult::Ok);
+    EXPECT_TRUE(devices.empty());
+    EXPECT_EQ(Write(0x95, {0x00}), UsbResult::NotFound);
+    clock->Advance(1000ms);
+    EXPECT_FALSE(speaker->PowerCycling());
+    ASSERT_EQ(backend.Enumerate(devices), UsbResult::Ok);
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].bcdDevice, 0x0813);
+    // The handle opened before the power cycle is stale; a new one works.
+    uint8_t b = 0;
+    EXPECT_EQ(before->ControlTransfer(0xC0, 0x02, 0x94, 0, &b, 1), UsbResult::NotFound);
+    std::unique_ptr<dormane::UsbDevice> after;
+    ASSERT_EQ(backend.Open(path, after), UsbResult::Ok);
+    EXPECT_EQ(after->ControlTransfer(0xC0, 0x02, 0x94, 0, &b, 1), UsbResult::Ok);
+    // Reads after the comeback (an attach) do not start another cycle.
+    session(false);
+    clock->Advance(2000ms);
+    EXPECT_FALSE(speaker->PowerCycling());
+    EXPECT_EQ(speaker->Counters().failedTransfers, 1u);
+}
+
 TEST_F(Controller, StatusIsBusyForTheTransferTimeAtTheBusClock) {
     // A 16-byte read with two position bytes: 20 bytes of 9 bits, start, repeated start and
     // stop: 183 bits, 1.83 ms at 100 kHz and 0.4575 ms at 400 kHz.
@@ -517,9 +570,10 @@ TEST(ScenarioText, EveryKeyIsRead) {
     ASSERT_TRUE(ParseScenario("pid=0x00A1,rev=0901,fw=0x0803,string50=5023C,eeprom=0x800,"
                               "eeprom-file=/x/y.bin,absent,broken,no-driver,nack=12.5,"
                               "unplug-after=7,latency-us=125,i2c-khz=400,twr-us=5000,"
-                              "clock=virtual,seed=42",
+                              "clock=virtual,seed=42,replug-after-ms=500",
                               s, error))
         << error;
+    EXPECT_EQ(s.replugAfterMs, 500u);
     EXPECT_EQ(s.pid, 0x00A1);
     EXPECT_EQ(s.Rev(), 0x0901);
     EXPECT_EQ(s.fw, 0x0803);
@@ -547,7 +601,10 @@ TEST(ScenarioText, BadItemsNameTheirKey) {
           Case{"unplug-after=two", "unplug-after"}, Case{"latency-us=1.5", "latency-us"},
           Case{"i2c-khz=0", "i2c-khz"}, Case{"twr-us=", "twr-us"}, Case{"clock=fast", "clock"},
           Case{"seed=-3", "seed"}, Case{"absent=1", "absent"}, Case{"broken=yes", "broken"},
-          Case{"fw=0813,colour=red", "colour"}, Case{"eeprom-file=", "eeprom-file"}}) {
+          Case{"fw=0813,colour=red", "colour"}, Case{"eeprom-file=", "eeprom-file"},
+          Case{"replug-after-ms=soon", "replug-after-ms"}, Case{"replay=", "replay"},
+          // A recording is the whole speaker: nothing of the model goes with it.
+          Case{"replay=r.jsonl,fw=0803", "replay"}, Case{"nack=5,replay=r.jsonl", "replay"}}) {
         SCOPED_TRACE(c.text);
         Scenario s;
         std::string error;

@@ -1,0 +1,10 @@
+// The USB stack of the Windows build, as the support report names it.
+#include "UsbBackend.h"
+
+namespace dormane {
+
+std::string UsbStackVersion() {
+    return "WinUSB";
+}
+
+} // namespace dormane
