@@ -21,8 +21,11 @@ namespace dormane {
 namespace {
 
 constexpr DWORD kBufferSize = 0x100000;
-constexpr DWORD kOpenUrlFlags =
-    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_TRANSFER_BINARY;
+// Redirects are followed by our own loop, so that one from https to plain http is refused
+// whatever WinINet would make of it.
+constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                INTERNET_FLAG_TRANSFER_BINARY | INTERNET_FLAG_NO_AUTO_REDIRECT;
+constexpr int kMaxRedirects = 5;
 
 std::atomic<uint64_t> g_cancelGeneration{0};
 
@@ -158,12 +161,26 @@ int64_t ContentLengthOf(HINTERNET url) {
     return _wcstoi64(text, nullptr, 10);
 }
 
-std::string FinalUrlOf(HINTERNET url) {
+std::string LocationOf(HINTERNET url) {
     std::vector<wchar_t> text(4096);
     DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    if (!InternetQueryOptionW(url, INTERNET_OPTION_URL, text.data(), &size))
+    if (!HttpQueryInfoW(url, HTTP_QUERY_LOCATION, text.data(), &size, nullptr))
         return {};
     return win::Narrow(text.data());
+}
+
+// The target of a redirect: absolute, or relative to the server of the URL it came from.
+std::string ResolveLocation(const std::string& from, const std::string& location) {
+    if (location.find("://") != std::string::npos)
+        return location;
+    const size_t host = from.find("://");
+    const size_t path = host == std::string::npos ? std::string::npos : from.find('/', host + 3);
+    const std::string server = path == std::string::npos ? from : from.substr(0, path);
+    return server + (location.empty() || location[0] != '/' ? "/" : "") + location;
+}
+
+bool IsRedirect(DWORD status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 } // namespace
@@ -221,25 +238,39 @@ int DownloadFile(const std::string& url, std::string* reason) {
         DWORD receive = static_cast<DWORD>(options.stallTimeoutSec * 1000);
         InternetSetOptionW(internet.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receive,
                            sizeof receive);
-        urlHandle.Reset(
-            InternetOpenUrlW(internet.Get(), Widen(url).c_str(), nullptr, 0, kOpenUrlFlags, 0));
-        if (!urlHandle.Get()) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_INTERNET_INVALID_CA || error == ERROR_INTERNET_SEC_CERT_CN_INVALID ||
-                error == ERROR_INTERNET_SEC_CERT_DATE_INVALID ||
-                error == ERROR_INTERNET_SEC_INVALID_CERT)
-                why = "the server's certificate is not trusted (" + win::ErrorText(error) + ")";
-            else
-                why = "the firmware server could not be reached (" + win::ErrorText(error) + ")";
-            return kDownloadOpenUrlFailed;
+        std::string current = url;
+        DWORD status = 0;
+        for (int hop = 0;; ++hop) {
+            urlHandle.Reset(InternetOpenUrlW(internet.Get(), Widen(current).c_str(), nullptr, 0,
+                                             kOpenUrlFlags, 0));
+            if (!urlHandle.Get()) {
+                const DWORD error = GetLastError();
+                if (error == ERROR_INTERNET_INVALID_CA ||
+                    error == ERROR_INTERNET_SEC_CERT_CN_INVALID ||
+                    error == ERROR_INTERNET_SEC_CERT_DATE_INVALID ||
+                    error == ERROR_INTERNET_SEC_INVALID_CERT)
+                    why = "the server's certificate is not trusted (" + win::ErrorText(error) + ")";
+                else
+                    why =
+                        "the firmware server could not be reached (" + win::ErrorText(error) + ")";
+                return kDownloadOpenUrlFailed;
+            }
+            status = StatusOf(urlHandle.Get());
+            if (!IsRedirect(status))
+                break;
+            const std::string next = ResolveLocation(current, LocationOf(urlHandle.Get()));
+            // An image asked for over https never comes over plain http.
+            if (StartsWithNoCase(current, "https://") && !StartsWithNoCase(next, "https://")) {
+                why = "the server redirected the https request to " + next;
+                return kDownloadOpenUrlFailed;
+            }
+            if (hop == kMaxRedirects) {
+                why = "the server redirected the request more than " +
+                      std::to_string(kMaxRedirects) + " times";
+                return kDownloadOpenUrlFailed;
+            }
+            current = next;
         }
-        // An image asked for over https never comes over plain http.
-        if (StartsWithNoCase(url, "https://") &&
-            StartsWithNoCase(FinalUrlOf(urlHandle.Get()), "http://")) {
-            why = "the server redirected the https request to plain http";
-            return kDownloadOpenUrlFailed;
-        }
-        const DWORD status = StatusOf(urlHandle.Get());
         if (status != 200) {
             why = "the server answered with HTTP status " + std::to_string(status) +
                   " instead of the image";
