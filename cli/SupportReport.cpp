@@ -1,5 +1,6 @@
 #include "SupportReport.h"
 
+#include "Engine.h"
 #include "ReportArchive.h"
 
 #include "Backup.h"
@@ -34,12 +35,6 @@ std::string ReadFile(const std::string& path, bool& found) {
     std::ifstream in(path, std::ios::binary);
     found = static_cast<bool>(in);
     return found ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string();
-}
-
-std::string Hex4(uint16_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", value);
-    return text;
 }
 
 nlohmann::json OperatingSystem() {
