@@ -47,7 +47,8 @@ std::string DeviceJson(const UsbDeviceInfo& d) {
         classes += (classes.empty() ? "" : ",") + std::to_string(c);
     return "{\"path\":" + JsonString(d.path) + ",\"vid\":" + Hex(d.vid, 4) +
            ",\"pid\":" + Hex(d.pid, 4) + ",\"bcdDevice\":" + Hex(d.bcdDevice, 4) +
-           ",\"classes\":[" + classes + "]}";
+           ",\"classes\":[" + classes + "],\"descriptors\":\"" +
+           HexBytes(d.descriptors.data(), d.descriptors.size()) + "\"}";
 }
 
 std::string UtcNow() {

@@ -123,6 +123,7 @@ ReplayBackend::Event ParseEvent(const nlohmann::json& j) {
             info.bcdDevice = static_cast<uint16_t>(HexField(d, "bcdDevice", 0xFFFF));
             for (const auto& c : d.value("classes", nlohmann::json::array()))
                 info.interfaceClasses.push_back(c.get<uint8_t>());
+            info.descriptors = BytesField(d, "descriptors");
             e.devices.push_back(std::move(info));
         }
     } else if (e.op == "control") {
