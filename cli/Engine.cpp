@@ -26,13 +26,13 @@ void PrintBar(int progress) {
     std::fflush(stdout);
 }
 
+} // namespace
+
 std::string Hex4(uint16_t value) {
     char text[8];
     std::snprintf(text, sizeof text, "%04X", value);
     return text;
 }
-
-} // namespace
 
 using dormane::ShellQuote;
 

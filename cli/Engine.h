@@ -75,5 +75,8 @@ std::string SettingOf(uint16_t fwVersion);
 int BurnWithProgress(FWUpdateInterface& engine, const std::string& file, CliContext& ctx,
                      uint16_t requiredFwVer = 0);
 
+// A firmware version word or USB ID as four upper-case hex digits ("0813").
+std::string Hex4(uint16_t value);
+
 // Parses decimal or 0x-prefixed hex; false when the text is not such a number.
 bool ParseUnsigned(const std::string& text, uint64_t& value);

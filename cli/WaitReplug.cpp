@@ -10,12 +10,6 @@
 
 namespace {
 
-std::string Hex4(uint16_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", value);
-    return text;
-}
-
 void Say(CliContext& ctx, const nlohmann::json& event, const std::string& text) {
     if (ctx.json) {
         nlohmann::json line = event;

@@ -1,5 +1,6 @@
 #include "SupportReport.h"
 
+#include "Engine.h"
 #include "ReportArchive.h"
 
 #include "Backup.h"
@@ -34,12 +35,6 @@ std::string ReadFile(const std::string& path, bool& found) {
     std::ifstream in(path, std::ios::binary);
     found = static_cast<bool>(in);
     return found ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string();
-}
-
-std::string Hex4(uint16_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", value);
-    return text;
 }
 
 nlohmann::json OperatingSystem() {
@@ -97,18 +92,24 @@ nlohmann::json About() {
     };
 }
 
+// The regular files in folder, by name; none when it cannot be read.
+std::vector<fs::path> FilesIn(const std::string& folder) {
+    std::error_code ec;
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(folder, ec))
+        if (entry.is_regular_file(ec))
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 // Names, sizes and firmware versions of the backups, read with the engine's own checks; the
 // backups themselves stay at home.
 nlohmann::json Backups() {
     nlohmann::json list = nlohmann::json::array();
     std::error_code ec;
-    std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(dormane::backup::BackupFolder(), ec))
-        if (entry.is_regular_file(ec))
-            files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
     UpdateManager reader;
-    for (const fs::path& file : files) {
+    for (const fs::path& file : FilesIn(dormane::backup::BackupFolder())) {
         FWInfo info;
         const int status = reader.ReadFWInfoFile(file.string().c_str(), &info);
         list.push_back(
@@ -145,13 +146,7 @@ ReportResult WriteSupportReport(const std::string& path, const nlohmann::json& d
         if (found)
             add("recording/" + fs::path(recordingPath).filename().string(), recording);
     }
-    std::error_code ec;
-    std::vector<fs::path> journal;
-    for (const auto& entry : fs::directory_iterator(dormane::journal::JournalFolder(), ec))
-        if (entry.is_regular_file(ec))
-            journal.push_back(entry.path());
-    std::sort(journal.begin(), journal.end());
-    for (const fs::path& file : journal) {
+    for (const fs::path& file : FilesIn(dormane::journal::JournalFolder())) {
         const std::string text = ReadFile(file.string(), found);
         if (found)
             add("journal/" + file.filename().string(), text);

@@ -40,6 +40,9 @@ struct UsbDeviceInfo {
     // Names the speaker across unplugging and power cycles, for the burn journal; empty
     // when nothing about it outlives this process.
     std::string journalKey;
+    // The descriptors as the device sent them, for recordings: the device descriptor, then
+    // the configuration descriptor where the backend holds it raw; empty when unknown.
+    std::vector<uint8_t> descriptors;
 
     bool HasInterfaceClass(uint8_t cls) const {
         for (uint8_t c : interfaceClasses)

@@ -15,6 +15,24 @@
 namespace dormane {
 namespace {
 
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
+            out += escaped;
+        } else {
+            out += ch; // UTF-8 passes as it is
+        }
+    }
+    return out + "\"";
+}
+
 std::string Hex(unsigned value, int digits) {
     char text[16];
     std::snprintf(text, sizeof text, "\"0x%0*X\"", digits, value);
@@ -31,7 +49,8 @@ std::string DeviceJson(const UsbDeviceInfo& d) {
         classes += (classes.empty() ? "" : ",") + std::to_string(c);
     return "{\"path\":" + JsonString(d.path) + ",\"vid\":" + Hex(d.vid, 4) +
            ",\"pid\":" + Hex(d.pid, 4) + ",\"bcdDevice\":" + Hex(d.bcdDevice, 4) +
-           ",\"classes\":[" + classes + "]}";
+           ",\"classes\":[" + classes + "],\"descriptors\":\"" +
+           HexBytes(d.descriptors.data(), d.descriptors.size()) + "\"}";
 }
 
 std::string UtcNow() {
@@ -87,24 +106,6 @@ private:
 };
 
 } // namespace
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
-            out += escaped;
-        } else {
-            out += ch; // UTF-8 passes as it is
-        }
-    }
-    return out + "\"";
-}
 
 std::string HexBytes(const uint8_t* data, size_t size) {
     static const char digits[] = "0123456789ABCDEF";

@@ -60,8 +60,7 @@ bool StartRecording(const std::string& path, const std::string& program, const s
 std::string LastRecordingNotePath();
 std::string LastRecordingPath();
 
-// JSON text helpers the recording and the support report share.
-std::string JsonString(const std::string& text);
+// Bytes as a recording writes them: two upper-case hex digits each, nothing between.
 std::string HexBytes(const uint8_t* data, size_t size);
 
 } // namespace dormane

@@ -116,6 +116,22 @@ bool Describe(libusb_device* dev, UsbDeviceInfo& info) {
         }
     }
     libusb_free_config_descriptor(config);
+    // libusb hands out the device descriptor parsed only; its 18 bytes are written back in
+    // their wire order. The configuration descriptor has no raw form here.
+    std::vector<uint8_t>& d = info.descriptors;
+    auto le16 = [&d](uint16_t w) {
+        d.push_back(static_cast<uint8_t>(w & 0xFF));
+        d.push_back(static_cast<uint8_t>(w >> 8));
+    };
+    d = {desc.bLength, desc.bDescriptorType};
+    le16(desc.bcdUSB);
+    d.insert(d.end(),
+             {desc.bDeviceClass, desc.bDeviceSubClass, desc.bDeviceProtocol, desc.bMaxPacketSize0});
+    le16(desc.idVendor);
+    le16(desc.idProduct);
+    le16(desc.bcdDevice);
+    d.insert(d.end(),
+             {desc.iManufacturer, desc.iProduct, desc.iSerialNumber, desc.bNumConfigurations});
     return true;
 }
 

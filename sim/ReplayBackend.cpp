@@ -123,6 +123,7 @@ ReplayBackend::Event ParseEvent(const nlohmann::json& j) {
             info.bcdDevice = static_cast<uint16_t>(HexField(d, "bcdDevice", 0xFFFF));
             for (const auto& c : d.value("classes", nlohmann::json::array()))
                 info.interfaceClasses.push_back(c.get<uint8_t>());
+            info.descriptors = BytesField(d, "descriptors");
             e.devices.push_back(std::move(info));
         }
     } else if (e.op == "control") {
@@ -150,23 +151,13 @@ std::string Hex(unsigned value, int digits) {
     return text;
 }
 
-std::string HexData(const uint8_t* data, size_t size) {
-    std::string out;
-    for (size_t i = 0; i < size; ++i) {
-        char byte[4];
-        std::snprintf(byte, sizeof byte, "%02X", data[i]);
-        out += byte;
-    }
-    return out;
-}
-
 std::string DescribeControl(const std::string& path, uint8_t bmRequestType, uint8_t bRequest,
                             uint16_t wValue, uint16_t wIndex, uint16_t length, const uint8_t* out) {
     std::string text = "control on " + path + " bmRequestType=" + Hex(bmRequestType, 2) +
                        " bRequest=" + Hex(bRequest, 2) + " wValue=" + Hex(wValue, 4) +
                        " wIndex=" + Hex(wIndex, 4) + " wLength=" + std::to_string(length);
     if (!(bmRequestType & 0x80) && out && length > 0)
-        text += " out=" + HexData(out, length);
+        text += " out=" + HexBytes(out, length);
     return text;
 }
 

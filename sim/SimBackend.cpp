@@ -99,6 +99,7 @@ UsbResult SimBackend::Enumerate(std::vector<UsbDeviceInfo>& out) {
         info.interfaceClasses = s.InterfaceClasses();
         info.lockKey = s.FileKey();
         info.journalKey = s.FileKey();
+        info.descriptors = s.Descriptors();
         out.push_back(std::move(info));
     }
     return UsbResult::Ok;

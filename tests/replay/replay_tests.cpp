@@ -11,6 +11,7 @@
 #include "../engine/TestSupport.h"
 
 #include "Journal.h"
+#include "ShellQuote.h"
 #include "Sim.h"
 
 #include <gtest/gtest.h>
@@ -44,12 +45,7 @@ const MadeCase kMade[] = {
      "flash $FIRMWARE/pm/pm_firmware/pelko_zuro/pelko_z_non_standby_V8.03_000E4712h.bin"},
 };
 
-std::string Quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
+using dormane::ShellQuote;
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
     if (from.empty())
@@ -118,12 +114,12 @@ public:
     std::string Eeprom() const { return dir_ / "speaker.eeprom"; }
     CliRun Cli(const std::string& global, std::string args) const {
         ReplaceAll(args, "$FIRMWARE", kFirmwareDir);
-        const std::string env = "XDG_CONFIG_HOME=" + Quote(dir_ / "config") +
-                                " XDG_STATE_HOME=" + Quote(dir_ / "state") +
-                                " XDG_DATA_HOME=" + Quote(dir_ / "data") +
-                                " TMPDIR=" + Quote(dir_ / "tmp");
+        const std::string env = "XDG_CONFIG_HOME=" + ShellQuote(dir_ / "config") +
+                                " XDG_STATE_HOME=" + ShellQuote(dir_ / "state") +
+                                " XDG_DATA_HOME=" + ShellQuote(dir_ / "data") +
+                                " TMPDIR=" + ShellQuote(dir_ / "tmp");
         const auto r =
-            testsupport::RunCli(global + " " + args + " 2>" + Quote(dir_ / "stderr"), env);
+            testsupport::RunCli(global + " " + args + " 2>" + ShellQuote(dir_ / "stderr"), env);
         CliRun run;
         run.exitCode = r.exitCode;
         run.out = Normalised(r.out, dir_.path());
@@ -163,7 +159,7 @@ TEST_P(Recording, ReplaysToTheSameOutputLogAndEeprom) {
             home.Eeprom(), InitialEeprom(expect["scenario"].get<std::string>())));
         global += ",eeprom-file=" + home.Eeprom();
     }
-    const CliRun run = home.Cli(Quote(global), expect.at("args").get<std::string>());
+    const CliRun run = home.Cli(ShellQuote(global), expect.at("args").get<std::string>());
     EXPECT_EQ(run.exitCode, expect.at("exit").get<int>());
     const std::pair<const char*, const std::vector<std::string>*> seen[] = {
         {"stdout", &run.out}, {"stderr", &run.err}, {"log", &run.log}};
@@ -239,7 +235,7 @@ TEST(Recordings, OneChangedByteFailsNamingTheLine) {
     for (const char* json : {"", "--json "}) {
         SCOPED_TRACE(json);
         const CliRun run =
-            home.Cli(std::string(json) + "--simulate=replay=" + Quote(file), "status");
+            home.Cli(std::string(json) + "--simulate=replay=" + ShellQuote(file), "status");
         EXPECT_EQ(run.exitCode, 6);
         ASSERT_FALSE(run.err.empty());
         EXPECT_EQ(run.err.back().rfind("dormane-cli: replay diverged at line " +
@@ -263,8 +259,8 @@ int RecordAgain() {
             return 1;
         const std::string recording = kRecordings + "/" + c.name + ".jsonl";
         const CliRun run = home.Cli(
-            Quote("--simulate=clock=virtual,eeprom-file=" + home.Eeprom() + "," + c.scenario) +
-                " --record " + Quote(recording),
+            ShellQuote("--simulate=clock=virtual,eeprom-file=" + home.Eeprom() + "," + c.scenario) +
+                " --record " + ShellQuote(recording),
             c.args);
         const nlohmann::json expect{{"scenario", c.scenario},
                                     {"args", c.args},

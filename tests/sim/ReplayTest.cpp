@@ -129,8 +129,18 @@ TEST_F(Replay, EveryLineIsOneCallFlushedAsItHappens) {
     EXPECT_EQ(header["program"], "sim_test");
     EXPECT_EQ(header["backend"], "simulated");
     EXPECT_EQ(nlohmann::json::parse(lines[1])["op"], "init");
-    const auto listed = nlohmann::json::parse(lines[2]);
+    auto listed = nlohmann::json::parse(lines[2]);
     EXPECT_EQ(listed["op"], "enumerate");
+    // The descriptors as the speaker sends them: the device descriptor first.
+    const std::vector<uint8_t> descriptors =
+        dormane::sim::InstalledSimBackend()->Speaker()->Descriptors();
+    EXPECT_EQ(listed["devices"][0]["descriptors"],
+              dormane::HexBytes(descriptors.data(), descriptors.size()));
+    EXPECT_EQ(listed["devices"][0]["descriptors"].get<std::string>().rfind("1201100100000040"
+                                                                           "8C0D82001308",
+                                                                           0),
+              0u);
+    listed["devices"][0].erase("descriptors");
     EXPECT_EQ(listed["devices"][0], nlohmann::json({{"path", "sim-1"},
                                                     {"vid", "0x0D8C"},
                                                     {"pid", "0x0082"},

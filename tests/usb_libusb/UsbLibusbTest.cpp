@@ -324,6 +324,9 @@ TEST_F(Emulated, ListsDevicesWithIdentityAndInterfaceClasses) {
     EXPECT_EQ(list[0].vid, kVid);
     EXPECT_EQ(list[0].pid, kPid);
     EXPECT_EQ(list[0].bcdDevice, 0x0803);
+    // The device descriptor, written back from libusb's fields, is the one the device sent.
+    const std::vector<uint8_t> sent = speaker->Descriptors();
+    EXPECT_EQ(list[0].descriptors, std::vector<uint8_t>(sent.begin(), sent.begin() + 18));
     EXPECT_TRUE(list[0].HasInterfaceClass(dormane::kUsbClassAudio));
     EXPECT_TRUE(list[0].HasInterfaceClass(dormane::kUsbClassHid));
     EXPECT_EQ(list[1].path, "1-2");
