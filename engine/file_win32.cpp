@@ -18,13 +18,18 @@ HANDLE H(intptr_t handle) {
 }
 
 // Opens without waiting on anything (a named pipe or a device at the path is refused
-// before it is read) and keeps only an ordinary disk file.
-HANDLE OpenRegular(const std::string& path, DWORD access, DWORD disposition, DWORD flags = 0) {
-    const HANDLE file = CreateFileW(Widen(path).c_str(), access,
+// before it is read) and keeps only an ordinary disk file. existed tells whether the file was
+// there before (taken right after the open: later calls may change the last error).
+HANDLE OpenRegular(const std::string& path, DWORD access, DWORD disposition, DWORD flags = 0,
+                   bool* existed = nullptr) {
+    // The attributes are read back below, whatever else the caller asked for.
+    const HANDLE file = CreateFileW(Widen(path).c_str(), access | FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     disposition, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return file;
+    if (existed)
+        *existed = disposition == OPEN_EXISTING || GetLastError() == ERROR_ALREADY_EXISTS;
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
@@ -81,10 +86,11 @@ bool RandomAccessFile::Open(const std::string& path, bool forWriting) {
 
 bool RandomAccessFile::OpenOrCreate(const std::string& path, bool& created) {
     Close();
-    const HANDLE file = OpenRegular(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+    bool existed = true;
+    const HANDLE file = OpenRegular(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, 0, &existed);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    created = GetLastError() != ERROR_ALREADY_EXISTS;
+    created = !existed;
     m_handle = reinterpret_cast<intptr_t>(file);
     return true;
 }
