@@ -97,6 +97,15 @@ std::string Utf16LeToUtf8(const uint8_t* data, size_t bytes) {
     return out;
 }
 
+UsbResult StringDescriptorText(const uint8_t* descriptor, size_t got, std::string& utf8) {
+    constexpr uint8_t kStringDescriptorType = 0x03;
+    if (got < 2 || descriptor[1] != kStringDescriptorType || descriptor[0] > got ||
+        descriptor[0] < 2)
+        return UsbResult::Io;
+    utf8 = Utf16LeToUtf8(descriptor + 2, descriptor[0] - 2u);
+    return UsbResult::Ok;
+}
+
 std::vector<uint8_t> Utf8ToUtf16Le(const std::string& utf8) {
     std::vector<uint8_t> out;
     size_t i = 0;

@@ -104,6 +104,9 @@ UsbResult CompleteDataStage(uint8_t bmRequestType, uint8_t bRequest, uint16_t wV
 // String descriptors travel as UTF-16LE. Unpaired surrogates become U+FFFD; a trailing odd
 // byte is dropped.
 std::string Utf16LeToUtf8(const uint8_t* data, size_t bytes);
+// The text of a string descriptor as the device sent it (got bytes); Io when the bytes are
+// no whole string descriptor.
+UsbResult StringDescriptorText(const uint8_t* descriptor, size_t got, std::string& utf8);
 std::vector<uint8_t> Utf8ToUtf16Le(const std::string& utf8);
 
 } // namespace dormane

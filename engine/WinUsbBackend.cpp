@@ -102,10 +102,7 @@ public:
         if (!m_pSystem->GetDescriptor(m_handle, kStringDescriptor, index, langId, buf, sizeof buf,
                                       got, error))
             return FromWindows(error);
-        if (got < 2 || buf[1] != kStringDescriptor || buf[0] > got || buf[0] < 2)
-            return UsbResult::Io;
-        utf8 = Utf16LeToUtf8(buf + 2, buf[0] - 2u);
-        return UsbResult::Ok;
+        return StringDescriptorText(buf, got, utf8);
     }
 
 private:

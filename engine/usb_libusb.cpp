@@ -167,10 +167,7 @@ public:
         r = libusb_get_string_descriptor(m_hDevice, index, langId, buf, sizeof buf);
         if (r < 0)
             return FromLibusb(r);
-        if (r < 2 || buf[1] != LIBUSB_DT_STRING || buf[0] > r || buf[0] < 2)
-            return UsbResult::Io;
-        utf8 = Utf16LeToUtf8(buf + 2, buf[0] - 2);
-        return UsbResult::Ok;
+        return StringDescriptorText(buf, static_cast<size_t>(r), utf8);
     }
 
 private:

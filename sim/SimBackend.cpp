@@ -37,10 +37,7 @@ public:
                                                 0x0409, buf, sizeof buf, actual);
         if (r != UsbResult::Ok)
             return r;
-        if (actual < 2 || buf[1] != 0x03 || buf[0] > actual)
-            return UsbResult::Io;
-        utf8 = Utf16LeToUtf8(buf + 2, buf[0] - 2u);
-        return UsbResult::Ok;
+        return StringDescriptorText(buf, actual, utf8);
     }
 
 private:
