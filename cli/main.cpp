@@ -75,6 +75,9 @@ int main(int argc, char** rawArgv) {
         "speaker; 6 when a --simulate=replay= run diverged from its recording; 7 when set or "
         "flash --wait-replug did not see the speaker come back running the new firmware."};
     app.set_version_flag("--version", std::string("dormane-cli ") + DORMANE_VERSION);
+    // Options are spelt --name on every platform, so that a path such as /tmp/fw.bin stays an
+    // argument on Windows too (the commands made below inherit this).
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     app.fallthrough(); // global options may follow the command too
     app.add_flag("--json", ctx.json, "Print one JSON object (or JSON lines while burning)");

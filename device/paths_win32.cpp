@@ -2,17 +2,12 @@
 #include "Paths.h"
 
 #include "FileSystem.h"
-#include "WinText.h"
-
-#include <shlobj.h>
+#include "Settings.h"
 
 namespace dormane {
 
 std::string LocalAppDataFolder() {
-    wchar_t folder[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
-        return {};
-    return win::Narrow(folder);
+    return settings::LocalAppDataFolder();
 }
 
 int MakeFolders(const std::string& path, unsigned /*mode: the profile's permissions apply*/) {

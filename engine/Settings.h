@@ -25,6 +25,11 @@ std::string LogFilePath(); // VXFWUpdate.log in the system temp folder
 // (default ~/.local/state/dormane) on Linux, %LOCALAPPDATA%\Dormane on Windows.
 std::string DataFolder();
 
+// Windows only: the local application-data folder, from the shell (CSIDL_LOCAL_APPDATA), or
+// DORMANE_LOCAL_APPDATA when that is set, so that tests running at once keep apart; empty
+// when neither gives one.
+std::string LocalAppDataFolder();
+
 // Linux only: the INI file behind the switches.
 std::string HomeFolder();       // $HOME, else the account's home, else "/"
 std::string ConfigHome();       // $XDG_CONFIG_HOME, else $HOME/.config

@@ -66,11 +66,18 @@ std::string LogFilePath() {
     return path;
 }
 
-std::string DataFolder() {
+std::string LocalAppDataFolder() {
+    if (const wchar_t* chosen = _wgetenv(L"DORMANE_LOCAL_APPDATA"); chosen && *chosen)
+        return win::Narrow(chosen);
     wchar_t folder[MAX_PATH] = {};
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
-        return SystemTempFolder() + "\\Dormane";
-    return win::Narrow(folder) + "\\Dormane";
+        return {};
+    return win::Narrow(folder);
+}
+
+std::string DataFolder() {
+    const std::string local = LocalAppDataFolder();
+    return (local.empty() ? SystemTempFolder() : local) + "\\Dormane";
 }
 
 } // namespace dormane::settings

@@ -2,9 +2,9 @@
 // signals in the middle of a burn, a burn killed outright, a damaged speaker, images that are
 // not the one asked for, and FIFOs where files belong. Burns run on the real clock here, so
 // that there is a moment in the middle of one to interfere with.
-#include "../device/TestSupport.h"
-#include "../engine/CliRunner.h"
+#include "../engine/ShellRunner.h"
 #include "../engine/TestSupport.h"
+#include "TestPlatform.h"
 
 #include "SpeakerLock.h"
 

@@ -1,7 +1,7 @@
 // dormane-cli status, flash, backup and set against the simulated speaker.
-#include "../device/TestSupport.h"
-#include "../engine/CliRunner.h"
+#include "../engine/ShellRunner.h"
 #include "../engine/TestSupport.h"
+#include "TestPlatform.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

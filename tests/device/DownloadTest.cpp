@@ -1,7 +1,7 @@
 #include "Download.h"
 #include "Paths.h"
 
-#include "TestSupport.h"
+#include "TestPlatform.h"
 
 #include <gtest/gtest.h>
 

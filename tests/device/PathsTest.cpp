@@ -1,6 +1,6 @@
 #include "Paths.h"
 
-#include "TestSupport.h"
+#include "TestPlatform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FWUpdateInterface.h"
+#include "FileSystem.h"
 #include "Sim.h"
 #include "Status.h"
 #include "TestSupport.h"
@@ -46,24 +47,9 @@ inline int WaitForBurn(FWUpdateInterface& engine, int* progressOut = nullptr,
 // the settings, the backups and the log.
 class SimEngineTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME", "TMPDIR"}) {
-            const char* v = std::getenv(name);
-            env_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-        }
-        setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
-        setenv("XDG_STATE_HOME", (dir_ / "state").c_str(), 1);
-        setenv("XDG_DATA_HOME", (dir_ / "data").c_str(), 1);
-    }
     void TearDown() override {
         engine_.reset();
         rmSetBackend(nullptr);
-        for (auto& [name, value] : env_) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
     }
 
     // Installs the scenario (always on the virtual clock) and starts the engine.
@@ -108,20 +94,24 @@ protected:
     std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
         return WriteImage(dir_, name, bytes);
     }
+    std::string BackupFolder() const {
+        return dormane::files::JoinPath(dormane::test::PrivateUserFolders::DataFolder(dir_.path()),
+                                        "backups");
+    }
     std::vector<std::string> Backups() const {
         std::vector<std::string> out;
         std::error_code ec;
         for (const auto& e :
-             std::filesystem::directory_iterator(dir_ / "state/dormane/backups", ec))
-            out.push_back(e.path().string());
+             std::filesystem::directory_iterator(dormane::files::U8Path(BackupFolder()), ec))
+            out.push_back(dormane::files::U8String(e.path()));
         return out;
     }
 
     TempDir dir_;
     LogCapture log_;
     std::string logPath_ = dir_ / "engine.log";
+    dormane::test::PrivateUserFolders folders_{dir_.path()};
     std::unique_ptr<FWUpdateInterface> engine_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> env_;
 };
 
 } // namespace testsupport

@@ -2,8 +2,8 @@
 
 #include "ImageBuilder.h"
 #include "Log.h"
+#include "TestPlatform.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -14,30 +14,19 @@ namespace testsupport {
 // A private folder under the system temp folder, removed with everything in it.
 class TempDir {
 public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "dormane-test-XXXXXX").string();
-        char* made = mkdtemp(pattern.data());
-        path_ = made ? made : "";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return dir_.Path(); }
+    std::string operator/(const std::string& name) const { return path() + "/" + name; }
 
 private:
-    std::string path_;
+    dormane::test::TempDir dir_;
 };
 
 inline std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return dormane::test::ReadFileBytes(path);
 }
 
 inline void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
+    dormane::test::WriteFileBytes(path, text);
 }
 
 // Sends the engine log to a file of its own for the life of the object and hands the

@@ -1,113 +1,10 @@
-// One burn at a time, a burn that outlives its signals, an attach that leaves the EEPROM as
-// it found it, and the journal that tells of a burn that did not finish.
-#include "SimFixture.h"
+// One burn at a time, an attach that leaves the EEPROM as it found it, and the journal that
+// tells of a burn that did not finish.
+#include "SafetyFixture.h"
 
-#include "BurnShield.h"
-#include "Journal.h"
-#include "SpeakerLock.h"
-
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
-
-using namespace dormane;
-using testsupport::SimEngineTest;
-using testsupport::WaitForBurn;
+using namespace safetytest;
 
 namespace {
-
-constexpr int kVid = 0x0D8C;
-constexpr int kPid = 0x0082;
-constexpr uint16_t kRegBlockTail = 0x90;
-constexpr uint8_t kCmdWrite2 = 0xB0;
-
-std::vector<uint8_t> SmallImage(uint16_t fw, uint32_t total = 0x400) {
-    return testsupport::ImageOfSize(total, fw);
-}
-
-// The EEPROM write commands of the transport: the transfer that ends a block with the
-// byte count (0x93) and the write command (0x94).
-bool IsWriteCommand(const sim::ControlRecord& rec, uint8_t* count = nullptr) {
-    if ((rec.bmRequestType & 0x80) || rec.wValue != kRegBlockTail || rec.data.size() != 5 ||
-        rec.data[4] != kCmdWrite2)
-        return false;
-    if (count)
-        *count = rec.data[3];
-    return true;
-}
-
-// Lock files in a folder of the test's own; the simulated speaker's EEPROM in a file, so
-// that it has a lock key and a journal key.
-class SafetyTest : public SimEngineTest {
-protected:
-    void SetUp() override {
-        SimEngineTest::SetUp();
-        const char* previous = std::getenv(kLockFolderVariable);
-        savedLockDir_ = previous ? std::optional<std::string>(previous) : std::nullopt;
-        std::filesystem::create_directories(dir_ / "locks");
-        setenv(kLockFolderVariable, (dir_ / "locks").c_str(), 1);
-    }
-    void TearDown() override {
-        if (savedLockDir_)
-            setenv(kLockFolderVariable, savedLockDir_->c_str(), 1);
-        else
-            unsetenv(kLockFolderVariable);
-        SimEngineTest::TearDown();
-    }
-    void StartWithFile(const std::string& extra = "") {
-        Start("eeprom-file=" + eeprom_ + (extra.empty() ? "" : "," + extra));
-    }
-    std::string Key() const {
-        char* real = realpath(eeprom_.c_str(), nullptr);
-        std::string key = std::string("sim-eeprom:") + (real ? real : "");
-        std::free(real);
-        return key;
-    }
-
-    std::string eeprom_ = dir_ / "speaker.eeprom";
-    std::optional<std::string> savedLockDir_;
-};
-
-// ---------------------------------------------------------------- the lock itself
-
-TEST_F(SafetyTest, ASecondHolderIsRefusedAndToldWhoHoldsTheSpeaker) {
-    std::unique_ptr<SpeakerLock> first;
-    SpeakerLockHolder holder;
-    std::string reason;
-    ASSERT_EQ(TakeSpeakerLock("k", 0, first, holder, reason), LockResult::Taken) << reason;
-
-    // flock excludes another open of the file even within one process.
-    std::unique_ptr<SpeakerLock> second;
-    EXPECT_EQ(TakeSpeakerLock("k", 120, second, holder, reason), LockResult::Busy);
-    EXPECT_FALSE(second);
-    EXPECT_EQ(holder.pid, static_cast<long>(getpid()));
-    EXPECT_EQ(holder.program, program_invocation_short_name);
-    EXPECT_EQ(holder.Describe(),
-              "PID " + std::to_string(getpid()) + " (" + program_invocation_short_name + ")");
-
-    // Every user can lock the same file after us.
-    struct stat st {};
-    ASSERT_EQ(stat(SpeakerLockPath("k").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0666u);
-
-    first.reset();
-    EXPECT_EQ(TakeSpeakerLock("k", 0, second, holder, reason), LockResult::Taken);
-    // Another key is another speaker.
-    std::unique_ptr<SpeakerLock> other;
-    EXPECT_EQ(TakeSpeakerLock("other", 0, other, holder, reason), LockResult::Taken);
-}
-
-TEST_F(SafetyTest, ALockFileThatIsNoRegularFileIsRefusedAtOnce) {
-    ASSERT_EQ(mkfifo(SpeakerLockPath("fifo").c_str(), 0666), 0);
-    std::unique_ptr<SpeakerLock> lock;
-    SpeakerLockHolder holder;
-    std::string reason;
-    EXPECT_EQ(TakeSpeakerLock("fifo", 5000, lock, holder, reason), LockResult::Failed);
-    EXPECT_NE(reason.find("not a regular file"), std::string::npos) << reason;
-}
 
 // ---------------------------------------------------------------- the engine holds it
 
@@ -299,7 +196,7 @@ TEST_P(LeftJournal, IsReportedUnlessTheBurnFinishedAfterAll) {
     left.imageFw = 0x0803;
     left.imageSize = static_cast<uint32_t>(image.size());
     left.imageDigest = journal::DigestOf(image.data(), left.imageSize);
-    left.backup = (dir_ / "state/dormane/backups/backup-x-VID0D8C-PID0082-FW0813.bin");
+    left.backup = files::JoinPath(BackupFolder(), "backup-x-VID0D8C-PID0082-FW0813.bin");
     left.backupFw = 0x0813;
     left.started = "2026-12-10 14:00:00";
     std::string reason;
@@ -318,40 +215,5 @@ INSTANTIATE_TEST_SUITE_P(Table, LeftJournal,
                          ::testing::Values(LeftCase{"CutOff", false, true},
                                            LeftCase{"FinishedAfterAll", true, false}),
                          [](const auto& info) { return info.param.name; });
-
-// ---------------------------------------------------------------- signals during a burn
-
-TEST_F(SafetyTest, CaughtSignalsDuringABurnAreNotedAndTheHandlersComeBack) {
-    Start("fw=0813");
-    ASSERT_EQ(engine_->AttachDevice(kVid, kPid), 0);
-    const auto image = SmallImage(0x0803, 0x1000);
-    const std::string file = WriteFile("fw.bin", image);
-    ClearArrivedSignal();
-    bool sent = false;
-    Speaker()->SetInterceptor([&](const sim::ControlRecord& rec) -> std::optional<UsbResult> {
-        // In the middle of the writing: every signal that would end the process by default.
-        if (!sent && IsWriteCommand(rec)) {
-            sent = true;
-            for (int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGUSR1})
-                raise(signal);
-        }
-        return std::nullopt;
-    });
-    ASSERT_EQ(engine_->UpdateFirmware(file.c_str()), 0);
-    EXPECT_EQ(WaitForBurn(*engine_), status::kBurnVerified);
-    Speaker()->SetInterceptor(nullptr);
-    EXPECT_TRUE(sent);
-    EXPECT_EQ(ArrivedSignal(), SIGTERM); // the first one that asked the process to end
-    const auto eeprom = Speaker()->Eeprom();
-    EXPECT_TRUE(std::equal(image.begin(), image.end(), eeprom.begin()));
-
-    EXPECT_EQ(engine_->DetachDevice(), 0); // the burn thread has ended, and its shield
-    for (int signal : {SIGTERM, SIGHUP, SIGPIPE}) {
-        struct sigaction now {};
-        sigaction(signal, nullptr, &now);
-        EXPECT_EQ(now.sa_handler, SIG_DFL) << "signal " << signal;
-    }
-    ClearArrivedSignal();
-}
 
 } // namespace

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-using testsupport::RunCli;
+using testsupport::RunCliArgs;
 using testsupport::TempDir;
 using testsupport::WriteImage;
 
@@ -14,7 +14,7 @@ const std::string kStandbySample = std::string(DORMANE_FIRMWARE_DIR) +
                                    "/pm/pm_firmware/pelko_zuro/pelko_z_standby_V8.13_000E6094h.bin";
 
 TEST(CliVerify, JsonReportsTheRecordOfTheSampleImage) {
-    const auto r = RunCli("verify --json '" + kStandbySample + "'");
+    const auto r = RunCliArgs({"verify", "--json", kStandbySample});
     ASSERT_EQ(r.exitCode, 0) << r.out;
     const auto j = nlohmann::json::parse(r.out);
     EXPECT_EQ(j["status"], 0);
@@ -43,7 +43,7 @@ class CliVerifyExit : public ::testing::TestWithParam<ExitCase> {};
 TEST_P(CliVerifyExit, ExitStatusIsTheReadersStatus) {
     TempDir dir;
     const std::string file = GetParam().file(dir);
-    const auto r = RunCli("verify --json '" + file + "'");
+    const auto r = RunCliArgs({"verify", "--json", file});
     EXPECT_EQ(r.exitCode, GetParam().exitCode);
     const auto j = nlohmann::json::parse(r.out, nullptr, false);
     ASSERT_FALSE(j.is_discarded()) << r.out;
@@ -66,17 +66,17 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST(CliVerify, PlainOutputEndsWithTheStatus) {
-    const auto r = RunCli("verify '" + kStandbySample + "'");
+    const auto r = RunCliArgs({"verify", kStandbySample});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("FWVer: 0813\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("status: 0 (valid firmware image)\n"), std::string::npos) << r.out;
 }
 
 TEST(CliVerify, UsageErrorsExitWithTwo) {
-    EXPECT_EQ(RunCli("verify 2>/dev/null").exitCode, 2);
-    EXPECT_EQ(RunCli("no-such-command 2>/dev/null").exitCode, 2);
-    EXPECT_EQ(RunCli("2>/dev/null").exitCode, 2);
-    const auto help = RunCli("verify --help");
+    EXPECT_EQ(RunCliArgs({"verify"}).exitCode, 2);
+    EXPECT_EQ(RunCliArgs({"no-such-command"}).exitCode, 2);
+    EXPECT_EQ(RunCliArgs({}).exitCode, 2);
+    const auto help = RunCliArgs({"verify", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("FILE"), std::string::npos);
 }

@@ -503,8 +503,10 @@ TEST_F(SimEngineTest, InvalidContentIsBackedUpWhole) {
 TEST_F(SimEngineTest, NoBurnWithoutABackup) {
     Start("");
     ASSERT_EQ(engine_->AttachDevice(kVid, kPid), 0);
-    // A file where the state folder should be: the backup folder cannot be made.
-    testsupport::WriteText(dir_ / "state", "not a folder");
+    // A file where the data folder should be: the backup folder cannot be made.
+    const auto dataFolder = files::U8Path(test::PrivateUserFolders::DataFolder(dir_.path()));
+    std::filesystem::create_directories(dataFolder.parent_path());
+    testsupport::WriteText(files::U8String(dataFolder), "not a folder");
     const auto before = Speaker()->Eeprom();
     EXPECT_EQ(engine_->UpdateFirmware(
                   WriteFile("fw.bin", imagebuilder::BuildSampleImage(0x0803)).c_str()),

@@ -1,7 +1,7 @@
 // dormane-cli doctor on the simulated speaker: each check's verdict for the machine state it
 // is about, the JSON and text reports, and that the speaker is never written to.
-#include "CliRunner.h"
 #include "FakeLogind.h"
+#include "ShellRunner.h"
 
 #include "ImageBuilder.h"
 

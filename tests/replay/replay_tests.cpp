@@ -7,7 +7,7 @@
 //   replay_tests --record-again
 // which runs each case of kMade against the simulated speaker with --record and writes the
 // recording and its expectation into the source folder.
-#include "../engine/CliRunner.h"
+#include "../engine/ShellRunner.h"
 #include "../engine/TestSupport.h"
 
 #include "Journal.h"

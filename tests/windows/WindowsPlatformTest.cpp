@@ -125,6 +125,48 @@ TEST_F(WindowsTest, TheFirmwareTempFileIsHiddenAndAFileUrlIsCopied) {
     dormane::g_strFirmwarePath = saved;
 }
 
+TEST_F(WindowsTest, TheLocalAppDataFolderCanBeChosenAndHoldsTheTempAndDormaneFolders) {
+    const std::string chosen = files::JoinPath(m_folder, "Local AppData");
+    _wputenv_s(L"DORMANE_LOCAL_APPDATA", Widen(chosen).c_str());
+    EXPECT_EQ(dormane::InitLocalAppPaths(), 1);
+    const std::string local = dormane::g_strLocalAppData;
+    const std::string firmware = dormane::g_strFirmwarePath;
+    const std::string data = settings::DataFolder();
+    _wputenv_s(L"DORMANE_LOCAL_APPDATA", L"");
+    EXPECT_EQ(local, chosen);
+    EXPECT_EQ(firmware, chosen + "\\Temp\\VanteqUpdate.bin");
+    EXPECT_EQ(data, chosen + "\\Dormane");
+    const DWORD attributes = GetFileAttributesW(Widen(chosen + "\\Temp").c_str());
+    EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
+
+    // Unset, the shell's folder of the user is used again.
+    EXPECT_EQ(dormane::InitLocalAppPaths(), 1);
+    EXPECT_NE(dormane::g_strLocalAppData, chosen);
+    EXPECT_FALSE(dormane::g_strLocalAppData.empty());
+}
+
+// The burn lock and the journal are keyed by the EEPROM file's canonical path: every spelling
+// of one file (case, separators, dot folders) must give the same key.
+TEST_F(WindowsTest, EverySpellingOfAFileHasOneCanonicalPath) {
+    const std::string path = files::JoinPath(m_folder, "Speaker.eeprom");
+    std::string reason;
+    const uint8_t byte = 0;
+    ASSERT_TRUE(files::CreateNewFile(path, &byte, 1, reason)) << reason;
+    std::string upper = path, slashes = path;
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    for (char& c : slashes)
+        if (c == '\\')
+            c = '/';
+    const std::string dotted = files::JoinPath(files::JoinPath(m_folder, "."), "speaker.EEPROM");
+    const std::string canonical = files::CanonicalPath(path);
+    ASSERT_FALSE(canonical.empty());
+    for (const std::string& spelling : {upper, slashes, dotted})
+        EXPECT_EQ(files::CanonicalPath(spelling), canonical) << spelling;
+    EXPECT_NE(files::CanonicalPath(files::JoinPath(m_folder, "other.eeprom")), canonical);
+}
+
 TEST_F(WindowsTest, ASecondHolderOfTheSpeakerLockIsRefusedAndNamed) {
     _putenv_s(dormane::kLockFolderVariable, m_folder.c_str());
     std::unique_ptr<dormane::SpeakerLock> first, second;

@@ -1,0 +1,243 @@
+// The tests' platform layer on Linux: fork and exec, pipes, mkdtemp, setenv.
+#include "TestPlatform.h"
+
+#include <chrono>
+#include <poll.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace dormane::test {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "dormane-test-XXXXXX").string();
+    if (char* made = mkdtemp(pattern.data()))
+        m_path = made;
+}
+
+TempDir::~TempDir() {
+    if (m_path.empty())
+        return;
+    std::error_code ec;
+    // Tests make folders read-only; give access back so that everything can go.
+    for (auto it = std::filesystem::recursive_directory_iterator(m_path, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        if (it->is_directory(ec) && !it->is_symlink(ec))
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(m_path, ec);
+}
+
+namespace {
+
+std::vector<char*> ArgvPointers(const std::vector<std::string>& argv) {
+    std::vector<char*> ptrs;
+    for (const auto& a : argv)
+        ptrs.push_back(const_cast<char*>(a.c_str()));
+    ptrs.push_back(nullptr);
+    return ptrs;
+}
+
+} // namespace
+
+struct ChildProcess::Handles {
+    pid_t pid = -1;
+    int input = -1;
+    int output = -1;
+};
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv)
+    : m_handles(std::make_unique<Handles>()) {
+    int in[2], out[2];
+    if (argv.empty() || pipe2(in, O_CLOEXEC) != 0)
+        return;
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        close(in[0]);
+        close(in[1]);
+        return;
+    }
+    std::vector<char*> args = ArgvPointers(argv);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    if (pid < 0) {
+        close(in[1]);
+        close(out[0]);
+        return;
+    }
+    m_handles->pid = pid;
+    m_handles->input = in[1];
+    m_handles->output = out[0];
+}
+
+ChildProcess::~ChildProcess() {
+    if (m_handles->input >= 0)
+        close(m_handles->input);
+    if (m_handles->pid > 0) {
+        kill(m_handles->pid, SIGTERM);
+        int status = 0;
+        while (waitpid(m_handles->pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (m_handles->output >= 0)
+        close(m_handles->output);
+}
+
+bool ChildProcess::Started() const {
+    return m_handles->pid > 0;
+}
+
+std::string ChildProcess::ReadLine() {
+    std::string line;
+    char c;
+    while (m_handles->output >= 0) {
+        const ssize_t n = read(m_handles->output, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || c == '\n')
+            break;
+        line += c;
+    }
+    return line;
+}
+
+int RunProgram(const std::vector<std::string>& argv) {
+    if (argv.empty())
+        return -1;
+    std::vector<char*> args = ArgvPointers(argv);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+        }
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    if (pid < 0)
+        return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+ProgramResult
+RunCapturing(const std::vector<std::string>& argv,
+             const std::vector<std::pair<std::string, std::optional<std::string>>>& environment,
+             int timeoutSeconds) {
+    ProgramResult result;
+    int out[2], err[2];
+    if (argv.empty() || pipe2(out, O_CLOEXEC) != 0)
+        return result;
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return result;
+    }
+    std::vector<char*> args = ArgvPointers(argv);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (const auto& [name, value] : environment) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+        const int null = open("/dev/null", O_RDONLY);
+        if (null >= 0)
+            dup2(null, STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    if (pid < 0) {
+        close(out[0]);
+        close(err[0]);
+        return result;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    bool killed = false;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 && !killed) {
+            kill(pid, SIGKILL);
+            killed = true;
+        }
+        const int ready = poll(fds, 2, killed ? 1000 : static_cast<int>(left.count()));
+        if (ready < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+            }
+        }
+    }
+    for (auto& fd : fds)
+        if (fd.fd >= 0)
+            close(fd.fd);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.exitCode = !killed && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::optional<std::string> GetEnv(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+void SetEnv(const std::string& name, const std::optional<std::string>& value) {
+    if (value)
+        setenv(name.c_str(), value->c_str(), 1);
+    else
+        unsetenv(name.c_str());
+}
+
+std::vector<std::pair<std::string, std::optional<std::string>>>
+PrivateUserFolders::Variables(const std::string& root) {
+    return {{"XDG_CONFIG_HOME", root + "/config"},
+            {"XDG_STATE_HOME", root + "/state"},
+            {"XDG_DATA_HOME", root + "/data"}};
+}
+
+std::string PrivateUserFolders::DataFolder(const std::string& root) {
+    return root + "/state/dormane";
+}
+
+} // namespace dormane::test
