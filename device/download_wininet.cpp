@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -123,12 +124,17 @@ struct FileSource final : Source {
     }
 };
 
-// The path of a file:// URL: file:///C:/mirror/x.bin, file://server/share/x.bin.
+bool StartsWithDrive(const std::string& text) {
+    return text.size() >= 2 && std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':';
+}
+
+// The path of a file:// URL: file:///C:/mirror/x.bin, file://server/share/x.bin, and as users
+// also write them, file://C:/mirror/x.bin and file:///mirror/x.bin (the current drive).
 std::string PathOfFileUrl(const std::string& url) {
     std::string rest = url.substr(7);
-    if (!rest.empty() && rest[0] == '/')
+    if (rest.size() > 1 && rest[0] == '/' && StartsWithDrive(rest.substr(1)))
         rest.erase(0, 1); // file:///C:/...
-    else
+    else if (!StartsWithDrive(rest) && (rest.empty() || rest[0] != '/'))
         rest = "//" + rest; // a share
     std::string path;
     for (size_t i = 0; i < rest.size(); ++i) {

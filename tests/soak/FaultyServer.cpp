@@ -1,10 +1,6 @@
 #include "FaultyServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "TestSocket.h"
 
 #include <chrono>
 #include <cstdio>
@@ -13,12 +9,14 @@ namespace soak {
 
 namespace {
 
+using namespace dormane::test;
+
 // How long a stalled answer waits for the client to give up before it closes anyway.
 constexpr int kStallLimitMs = 20000;
 
-bool SendAll(int fd, const uint8_t* data, size_t size) {
+bool SendAll(SocketHandle fd, const uint8_t* data, size_t size) {
     while (size > 0) {
-        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+        const long n = SendSome(fd, data, size);
         if (n <= 0)
             return false;
         data += n;
@@ -27,19 +25,18 @@ bool SendAll(int fd, const uint8_t* data, size_t size) {
     return true;
 }
 
-bool SendText(int fd, const std::string& text) {
+bool SendText(SocketHandle fd, const std::string& text) {
     return SendAll(fd, reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
 // Reads the request up to its blank line; the path does not matter.
-bool ReadRequest(int fd) {
+bool ReadRequest(SocketHandle fd) {
     std::string request;
     char buffer[1024];
     while (request.find("\r\n\r\n") == std::string::npos) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 5000) != 1)
+        if (!WaitReadable(fd, 5000))
             return false;
-        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        const long n = ReceiveSome(fd, buffer, sizeof buffer);
         if (n <= 0)
             return false;
         request.append(buffer, static_cast<size_t>(n));
@@ -50,19 +47,9 @@ bool ReadRequest(int fd) {
 } // namespace
 
 FaultyServer::FaultyServer() {
-    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(s, 8) != 0 || getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        if (s >= 0)
-            close(s);
+    m_listener = ListenOnLoopback(m_port);
+    if (m_listener == kNoSocket)
         return;
-    }
-    m_listener = s;
-    m_port = ntohs(addr.sin_port);
     m_thread = std::thread(&FaultyServer::Loop, this);
 }
 
@@ -70,8 +57,7 @@ FaultyServer::~FaultyServer() {
     m_stop = true;
     if (m_thread.joinable())
         m_thread.join();
-    if (m_listener >= 0)
-        close(m_listener);
+    CloseSocket(m_listener);
 }
 
 std::string FaultyServer::Serve(std::vector<uint8_t> body, Misbehaviour how) {
@@ -83,18 +69,17 @@ std::string FaultyServer::Serve(std::vector<uint8_t> body, Misbehaviour how) {
 
 void FaultyServer::Loop() {
     while (!m_stop) {
-        pollfd p{m_listener, POLLIN, 0};
-        if (poll(&p, 1, 100) != 1)
+        if (!WaitReadable(m_listener, 100))
             continue;
-        const int connection = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection < 0)
+        const SocketHandle connection = AcceptConnection(m_listener);
+        if (connection == kNoSocket)
             continue;
         Answer(connection);
-        close(connection);
+        CloseSocket(connection);
     }
 }
 
-void FaultyServer::Answer(int connection) {
+void FaultyServer::Answer(dormane::test::SocketHandle connection) {
     if (!ReadRequest(connection))
         return;
     std::vector<uint8_t> body;
@@ -119,10 +104,9 @@ void FaultyServer::Answer(int connection) {
     // Stall: nothing more until the client closes (or the stop).
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStallLimitMs);
     while (!m_stop && std::chrono::steady_clock::now() < until) {
-        pollfd p{connection, POLLIN, 0};
-        if (poll(&p, 1, 100) == 1) {
+        if (WaitReadable(connection, 100)) {
             char byte;
-            if (recv(connection, &byte, 1, 0) <= 0)
+            if (ReceiveSome(connection, &byte, 1) <= 0)
                 return;
         }
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestSocket.h"
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -25,15 +27,15 @@ public:
     FaultyServer(const FaultyServer&) = delete;
     FaultyServer& operator=(const FaultyServer&) = delete;
 
-    bool Listening() const { return m_listener >= 0; }
+    bool Listening() const { return m_listener != dormane::test::kNoSocket; }
     // The URL of the next answer; every request gets it until Serve is called again.
     std::string Serve(std::vector<uint8_t> body, Misbehaviour how);
 
 private:
     void Loop();
-    void Answer(int connection);
+    void Answer(dormane::test::SocketHandle connection);
 
-    int m_listener = -1;
+    dormane::test::SocketHandle m_listener = dormane::test::kNoSocket;
     uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};
     std::mutex m_lock;

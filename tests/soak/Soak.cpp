@@ -7,7 +7,6 @@
 #include "ImageBuilder.h"
 #include "Log.h"
 #include "Paths.h"
-#include "QuietStderr.h"
 #include "SizedImage.h"
 #include "Status.h"
 #include "Transport.h"
@@ -538,7 +537,6 @@ Outcome Runner::Run(const ScenarioSpec& s, const Sabotage& sabotage) {
 
     auto watch = std::make_shared<FirstWriteWatch>(backups, sabotage.atFirstWrite);
     {
-        const dormane::bench::QuietStderr quiet;
         FWUpdateInterface engine;
         if (!m_strLog.empty()) {
             LogSettings log;

@@ -1,13 +1,11 @@
 #pragma once
 
+#include "TestPlatform.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <optional>
+#include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace soaktest {
 
@@ -15,30 +13,21 @@ namespace soaktest {
 class PrivateFolders : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "dormane-soak-test-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"}) {
-            const char* v = std::getenv(name);
-            saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-            setenv(name, (root_ + "/" + name).c_str(), 1);
-        }
-        setenv("DORMANE_LOGIND_BUS_ADDRESS", "none", 0);
+        dir_ = std::make_unique<dormane::test::TempDir>();
+        ASSERT_FALSE(dir_->Path().empty());
+        root_ = dir_->Path();
+        folders_ = std::make_unique<dormane::test::PrivateUserFolders>(root_);
+        if (!dormane::test::GetEnv("DORMANE_LOGIND_BUS_ADDRESS"))
+            dormane::test::SetEnv("DORMANE_LOGIND_BUS_ADDRESS", "none");
     }
     void TearDown() override {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
+        folders_.reset();
+        dir_.reset();
     }
 
     std::string root_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    std::unique_ptr<dormane::test::TempDir> dir_;
+    std::unique_ptr<dormane::test::PrivateUserFolders> folders_;
 };
 
 } // namespace soaktest

@@ -1,11 +1,13 @@
 // dormane-soak: seeded fault scenarios against the engine on the simulated speaker, each
 // checked against the invariants of a burn. Exit status 0 when no scenario broke one.
+#include "FileSystem.h"
 #include "Soak.h"
+#include "TestPlatform.h"
 
 #include <CLI/CLI.hpp>
 
-#include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 namespace {
 
@@ -14,24 +16,19 @@ namespace {
 class PrivateFolders {
 public:
     PrivateFolders() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "dormane-soak-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
+        if (m_dir.Path().empty())
             return;
-        m_strRoot = pattern;
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME", "TMPDIR"})
-            setenv(name, (m_strRoot + "/" + name).c_str(), 1);
-        std::filesystem::create_directories(m_strRoot + "/TMPDIR");
+        m_folders.emplace(m_dir.Path());
+        // The engine's log on Linux goes to the temp folder.
+        const std::string temp = m_dir.Path() + "/TMPDIR";
+        std::filesystem::create_directories(dormane::files::U8Path(temp));
+        dormane::test::SetEnv("TMPDIR", temp);
     }
-    ~PrivateFolders() {
-        std::error_code ec;
-        if (!m_strRoot.empty())
-            std::filesystem::remove_all(m_strRoot, ec);
-    }
-    const std::string& Root() const { return m_strRoot; }
+    const std::string& Root() const { return m_dir.Path(); }
 
 private:
-    std::string m_strRoot;
+    dormane::test::TempDir m_dir;
+    std::optional<dormane::test::PrivateUserFolders> m_folders;
 };
 
 } // namespace
@@ -65,7 +62,8 @@ int main(int argc, char** argv) {
     }
 
     // No sleep-inhibitor lock over the system bus for each of the many burns.
-    setenv("DORMANE_LOGIND_BUS_ADDRESS", "none", 0);
+    if (!dormane::test::GetEnv("DORMANE_LOGIND_BUS_ADDRESS"))
+        dormane::test::SetEnv("DORMANE_LOGIND_BUS_ADDRESS", "none");
     const PrivateFolders folders;
     if (folders.Root().empty()) {
         std::fprintf(stderr, "dormane-soak: cannot create a private temp folder\n");

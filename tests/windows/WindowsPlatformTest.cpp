@@ -122,6 +122,11 @@ TEST_F(WindowsTest, TheFirmwareTempFileIsHiddenAndAFileUrlIsCopied) {
     // A second download empties and rewrites the hidden file; a missing one is 53.
     EXPECT_EQ(dormane::DownloadFile(url + ".missing", &reason), dormane::kDownloadOpenUrlFailed);
     EXPECT_EQ(dormane::DownloadFile(url, &reason), dormane::kDownloadOk) << reason;
+    // The spellings users write: the drive right after the slashes, with either separator.
+    for (const std::string& spelling : {"file://" + url.substr(8), "file://" + source}) {
+        EXPECT_EQ(dormane::DownloadFile(spelling, &reason), dormane::kDownloadOk)
+            << spelling << ": " << reason;
+    }
     dormane::g_strFirmwarePath = saved;
 }
 
