@@ -196,7 +196,9 @@ int CButtonST::SetImages(HBITMAP hot, HBITMAP normal) {
             continue;
         }
         BITMAP bm{};
-        if (GetObjectW(img.hBitmap, sizeof(bm), &bm) == 0) {
+        // Any other kind of object would fill the record with something else than a size.
+        if (GetObjectType(img.hBitmap) != OBJ_BITMAP ||
+            GetObjectW(img.hBitmap, sizeof(bm), &bm) == 0) {
             result = 1;
             break;
         }

@@ -332,10 +332,12 @@ TEST(Win32Button, ImagesAreOwnedAndReplaced) {
     EXPECT_NE(GetObjectW(second, sizeof(bm), &bm), 0);
 
     HBITMAP kept = wintest::MakeBitmap(8, 8, RGB(9, 9, 9));
-    const auto notABitmap = reinterpret_cast<HBITMAP>(static_cast<INT_PTR>(0x7ff0));
+    // A brush where a bitmap belongs: its size cannot be read.
+    const auto notABitmap = reinterpret_cast<HBITMAP>(CreateSolidBrush(RGB(1, 1, 1)));
     EXPECT_EQ(button.SetImages(kept, notABitmap), 1);
     EXPECT_EQ(GetObjectW(second, sizeof(bm), &bm), 0);
-    EXPECT_EQ(GetObjectW(kept, sizeof(bm), &bm), 0) << "a failed SetImages keeps nothing";
+    EXPECT_EQ(GetObjectType(kept), 0u) << "a failed SetImages keeps nothing";
+    EXPECT_EQ(GetObjectType(notABitmap), 0u);
     StyleLikeNext(button);
     MemoryCanvas canvas(kW, kH, 0);
     Draw(parent.hwnd(), hwnd, canvas.dc(), 0);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "CPictureEx.h"
@@ -164,6 +165,69 @@ TEST(Win32Picture, FramesKeepTheirGeometryDelayAndDisposal) {
     }
     EXPECT_EQ(p.WindowSize().cx, 16);
     EXPECT_EQ(p.WindowSize().cy, 12);
+}
+
+struct Frame {
+    unsigned disposal;
+    std::uint16_t delay;
+    int left, top, width, height;
+    std::uint8_t colour; // index into kPalette
+};
+
+struct ComposeCase {
+    const char* name;
+    std::vector<Frame> frames;
+    // Pixels of the canvas while the last frame is on show: (x, y, palette index), or -1 for
+    // the background colour.
+    std::vector<std::tuple<int, int, int>> expected;
+};
+
+// Frames are composed on the canvas by position and disposal: 2 gives the area back to the
+// background, 3 restores what was under the frame, 1 leaves it.
+TEST(Win32Picture, FramesAreComposedByTheirDisposal) {
+    const ComposeCase cases[] = {
+        {"method 2 clears to the background",
+         {{2, 4, 0, 0, 16, 12, 2}, {1, 300, 4, 2, 8, 6, 1}},
+         {{6, 4, 1}, {15, 11, -1}, {0, 0, -1}}},
+        {"method 3 restores what was under the frame",
+         {{1, 4, 0, 0, 16, 12, 2}, {3, 4, 4, 2, 8, 6, 1}, {2, 300, 0, 0, 2, 2, 3}},
+         {{0, 0, 3}, {6, 4, 2}, {11, 7, 2}, {15, 11, 2}}},
+        {"method 1 leaves the frame",
+         {{1, 4, 0, 0, 16, 12, 2}, {1, 4, 4, 2, 8, 6, 1}, {1, 300, 0, 0, 2, 2, 3}},
+         {{0, 0, 3}, {6, 4, 1}, {15, 11, 2}}},
+    };
+    for (const ComposeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        GifEncoder e(16, 12, kPalette);
+        for (const Frame& f : c.frames) {
+            e.AddControlExtension(f.disposal, f.delay);
+            e.AddImage(f.left, f.top, f.width, f.height, Pixels(f.width, f.height, f.colour));
+        }
+        e.AddTrailer();
+        GlobalBlock block(e.Bytes());
+        PictureOnPage p;
+        ASSERT_TRUE(p.picture.LoadFromMemory(block.get(), block.size()));
+        ASSERT_EQ(p.picture.GetFrameCount(), c.frames.size());
+        p.picture.Show();
+        const auto last = static_cast<std::uint32_t>(c.frames.size() - 1);
+        const auto start = std::chrono::steady_clock::now();
+        while (p.picture.GetCurrentFrame() != last &&
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_EQ(p.picture.GetCurrentFrame(), last);
+        // The last frame stays three seconds; give its drawing time to finish.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        p.picture.StopAnimation();
+        wintest::MemoryCanvas canvas(16, 12, RGB(1, 2, 3));
+        SendMessageW(p.hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()), PRF_CLIENT);
+        for (const auto& [x, y, index] : c.expected) {
+            const COLORREF want =
+                index < 0 ? p.picture.GetBkColor()
+                          : RGB(kPalette[index].r, kPalette[index].g, kPalette[index].b);
+            EXPECT_EQ(canvas.Pixel(x, y), want) << "at " << x << "," << y;
+        }
+    }
 }
 
 // A single image is a still picture: drawn at once, no thread.
