@@ -9,8 +9,10 @@
 #include <cstdlib>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "CButtonST.h"
+#include "DialogTemplateEx.h"
 #include "Win32TestSupport.h"
 
 namespace {
@@ -552,6 +554,70 @@ TEST(Win32Button, DestroyedButtonLeavesTheParentAlone) {
     MemoryCanvas canvas(kW, kH, RGB(1, 2, 3));
     Draw(parent.hwnd(), hwnd, canvas.dc(), 0);
     EXPECT_EQ(canvas.Pixel(kW / 2, kH / 2), RGB(1, 2, 3));
+}
+
+} // namespace
+
+namespace {
+
+// The mode page's enable button as the page sets it up: bitmap 225 (177 x 177) on a
+// transparent, borderless button bound to control 3038 of template 104 on a white page. The
+// page shows around the image, never a grey fill; pressed, the image moves down and right.
+TEST(Win32Button, ModePageImageButtonShowsThePageAroundItsImage) {
+    ParentWindow main(0, 0, 1100, 500, kWhite);
+    const std::vector<std::uint8_t> page =
+        dormane::res::win32::BuildDialogTemplate(dormane::res::IDD_PAGE_STEP2);
+    HWND dlg = CreateDialogIndirectParamW(
+        GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(page.data()), main.hwnd(),
+        [](HWND, UINT msg, WPARAM, LPARAM) -> INT_PTR {
+            // The page's white background.
+            if (msg == WM_CTLCOLORDLG) {
+                return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
+            }
+            return msg == WM_INITDIALOG;
+        },
+        0);
+    ASSERT_NE(dlg, nullptr);
+    CButtonST button;
+    ASSERT_TRUE(button.SubclassDlgItem(dormane::res::IDC_ENABLE, dlg));
+    const HMODULE module = GetModuleHandleW(nullptr);
+    const auto load = [module] {
+        return static_cast<HBITMAP>(LoadImageW(module,
+                                               MAKEINTRESOURCEW(dormane::res::IDB_ENABLE_ON),
+                                               IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    };
+    ASSERT_EQ(button.SetImages(load(), load()), 0);
+    button.SetTransparent();
+    button.SetBorder(FALSE);
+    button.SetHoverCursor(dormane::res::IDR_HAND_CURSOR);
+    ShowWindow(dlg, SW_SHOW);
+    UpdateWindow(dlg);
+
+    RECT r{};
+    GetClientRect(button.GetSafeHwnd(), &r);
+    const HBITMAP reference = load();
+    HDC refDc = CreateCompatibleDC(nullptr);
+    const HGDIOBJ old = SelectObject(refDc, reference);
+    for (const UINT state : {0u, static_cast<UINT>(ODS_SELECTED)}) {
+        SCOPED_TRACE(state);
+        MemoryCanvas canvas(r.right, r.bottom, RGB(1, 2, 3));
+        Draw(dlg, button.GetSafeHwnd(), canvas.dc(), state, r.right, r.bottom);
+        const int shift = state == ODS_SELECTED ? 1 : 0;
+        const int left = (r.right - 177) / 2 + shift;
+        const int top = (r.bottom - 177) / 2 + shift;
+        for (int y = 0; y < r.bottom; ++y) {
+            for (int x = 0; x < r.right; ++x) {
+                const bool inImage = x >= left && x < left + 177 && y >= top && y < top + 177;
+                const COLORREF source = inImage ? GetPixel(refDc, x - left, y - top) : 0;
+                const COLORREF want = (!inImage || source == RGB(0, 0, 0)) ? kWhite : source;
+                ASSERT_EQ(canvas.Pixel(x, y), want) << "at " << x << "," << y;
+            }
+        }
+    }
+    SelectObject(refDc, old);
+    DeleteDC(refDc);
+    DeleteObject(reference);
+    DestroyWindow(dlg);
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CPictureEx.h"
+#include "DialogTemplateEx.h"
 #include "GifEncoder.h"
 #include "Win32TestSupport.h"
 
@@ -322,6 +323,35 @@ TEST(Win32Picture, StopWithoutThreadAndDestroyWhilePlaying) {
     DestroyWindow(p.hwnd);
     EXPECT_FALSE(p.picture.IsAnimating());
     EXPECT_EQ(p.picture.GetSafeHwnd(), nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// The check page's picture control: 60 x 44 dialog units in template 112, the size of the
+// animation once it is loaded.
+TEST(Win32Picture, CheckPageControlTakesTheAnimationSize) {
+    wintest::ParentWindow main(0, 0, 1100, 500, RGB(255, 255, 255));
+    const std::vector<std::uint8_t> page =
+        dormane::res::win32::BuildDialogTemplate(dormane::res::IDD_PAGE_CHECK);
+    HWND dlg = CreateDialogIndirectParamW(
+        GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(page.data()), main.hwnd(),
+        [](HWND, UINT msg, WPARAM, LPARAM) -> INT_PTR { return msg == WM_INITDIALOG; }, 0);
+    ASSERT_NE(dlg, nullptr);
+    CPictureEx picture;
+    ASSERT_TRUE(picture.SubclassDlgItem(dormane::res::IDC_ANIMATION, dlg));
+    RECT units{0, 0, 60, 44};
+    MapDialogRect(dlg, &units);
+    RECT r{};
+    GetWindowRect(picture.GetSafeHwnd(), &r);
+    EXPECT_EQ(r.right - r.left, units.right);
+    EXPECT_EQ(r.bottom - r.top, units.bottom);
+    ASSERT_TRUE(picture.LoadFromResource(MAKEINTRESOURCEW(dormane::res::IDR_BUSY_GIF)));
+    GetWindowRect(picture.GetSafeHwnd(), &r);
+    EXPECT_EQ(r.right - r.left, 100);
+    EXPECT_EQ(r.bottom - r.top, 100);
+    DestroyWindow(dlg);
 }
 
 } // namespace
