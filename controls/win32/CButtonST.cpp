@@ -3,12 +3,8 @@
 #include <commctrl.h>
 
 #include <string>
-#include <utility>
 
 namespace {
-
-// Identifies the button's own subclass; the parent's is identified by the button object.
-constexpr UINT_PTR kButtonSubclassId = 1;
 
 void FillSolid(HDC hdc, int x, int y, int cx, int cy, COLORREF colour) {
     // An opaque text-out fills without a brush to create and delete.
@@ -43,27 +39,18 @@ CButtonST::~CButtonST() {
     }
 }
 
-BOOL CButtonST::SubclassDlgItem(UINT id, HWND parent) {
-    const HWND button = GetDlgItem(parent, static_cast<int>(id));
-    return button != nullptr && SubclassWindow(button);
-}
-
 BOOL CButtonST::SubclassWindow(HWND button) {
-    if (m_hWnd != nullptr || button == nullptr || !IsWindow(button)) {
+    if (!CSubclassWnd::SubclassWindow(button)) {
         return FALSE;
     }
+    // The parent's subclass is told apart from other buttons' by the button object.
     const HWND parent = GetParent(button);
-    if (!SetWindowSubclass(button, &CButtonST::ButtonProc, kButtonSubclassId,
-                           reinterpret_cast<DWORD_PTR>(this))) {
-        return FALSE;
-    }
     if (parent != nullptr &&
         !SetWindowSubclass(parent, &CButtonST::ParentProc, reinterpret_cast<UINT_PTR>(this),
                            reinterpret_cast<DWORD_PTR>(this))) {
-        RemoveWindowSubclass(button, &CButtonST::ButtonProc, kButtonSubclassId);
+        CSubclassWnd::UnsubclassWindow();
         return FALSE;
     }
-    m_hWnd = button;
     m_hParent = parent;
     const LONG_PTR style = GetWindowLongPtrW(button, GWL_STYLE);
     m_nOriginalType = style & BS_TYPEMASK;
@@ -76,15 +63,16 @@ BOOL CButtonST::SubclassWindow(HWND button) {
 }
 
 HWND CButtonST::UnsubclassWindow() {
-    const HWND button = std::exchange(m_hWnd, nullptr);
+    const HWND button = CSubclassWnd::UnsubclassWindow();
     if (button == nullptr) {
         return nullptr;
     }
-    RemoveWindowSubclass(button, &CButtonST::ButtonProc, kButtonSubclassId);
     if (m_hParent != nullptr) {
         RemoveWindowSubclass(m_hParent, &CButtonST::ParentProc, reinterpret_cast<UINT_PTR>(this));
         m_hParent = nullptr;
     }
+    // The copy of the parent's pixels belongs to this window's place.
+    FreeBackground();
     const LONG_PTR style = GetWindowLongPtrW(button, GWL_STYLE);
     SetWindowLongPtrW(button, GWL_STYLE,
                       (style & ~static_cast<LONG_PTR>(BS_TYPEMASK)) | m_nOriginalType);
@@ -385,7 +373,7 @@ void CButtonST::OnSysColorChange() {
     Invalidate();
 }
 
-LRESULT CButtonST::OnButtonMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CButtonST::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_MOUSEMOVE:
         OnMouseMove(wParam, lParam);
@@ -412,7 +400,7 @@ LRESULT CButtonST::OnButtonMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         break;
     case WM_GETDLGCODE: {
-        const LRESULT code = DefSubclassProc(m_hWnd, msg, wParam, lParam);
+        const LRESULT code = Default(msg, wParam, lParam);
         // Enter in a dialog presses the button that has the focus.
         return code | (m_bDefault ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
     }
@@ -432,19 +420,7 @@ LRESULT CButtonST::OnButtonMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     default:
         break;
     }
-    return DefSubclassProc(m_hWnd, msg, wParam, lParam);
-}
-
-LRESULT CALLBACK CButtonST::ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                       DWORD_PTR ref) {
-    auto* self = reinterpret_cast<CButtonST*>(ref);
-    if (msg == WM_NCDESTROY) {
-        // The window goes; the object stays usable for another window.
-        self->UnsubclassWindow();
-        self->FreeBackground();
-        return DefSubclassProc(hwnd, msg, wParam, lParam);
-    }
-    return self->OnButtonMessage(msg, wParam, lParam);
+    return Default(msg, wParam, lParam);
 }
 
 LRESULT CALLBACK CButtonST::ParentProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,

@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "CSubclassWnd.h"
+
 // Colour slots of a CButtonST, in this order.
 enum ButtonColorSlot {
     CLR_BK_HOT = 0, // background while hot or pressed
@@ -24,23 +26,19 @@ enum ButtonColorSlot {
 // The button subclasses its window and its parent's: the parent's draw-item and
 // control-colour requests for this button are answered here, so the parent's own
 // procedure needs no part in it. User-interface thread only.
-class CButtonST {
+class CButtonST : public CSubclassWnd {
 public:
     // Image of the hot state (index 0) and of the normal state (index 1).
     enum ImageIndex { IMAGE_HOT = 0, IMAGE_NORMAL = 1 };
 
     CButtonST();
-    ~CButtonST();
-    CButtonST(const CButtonST&) = delete;
-    CButtonST& operator=(const CButtonST&) = delete;
+    ~CButtonST() override;
 
     // Binds to a push button of a dialog: keeps every style bit except the button type,
     // which becomes owner-drawn. A default push button is remembered as the default.
-    BOOL SubclassDlgItem(UINT id, HWND parent);
-    BOOL SubclassWindow(HWND button);
+    BOOL SubclassWindow(HWND button) override;
     // Gives the window back with the type it was bound with; the images stay.
-    HWND UnsubclassWindow();
-    HWND GetSafeHwnd() const { return m_hWnd; }
+    HWND UnsubclassWindow() override;
 
     // Stores the colour of one slot; out-of-range slots are ignored.
     void SetButtonColor(int slot, COLORREF colour, BOOL repaint = TRUE);
@@ -72,6 +70,9 @@ public:
     BOOL IsDefault() const { return m_bDefault; }
     POINT PressedShift() const { return m_ptPressedShift; }
 
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
 private:
     struct Image {
         HBITMAP hBitmap = nullptr;
@@ -80,9 +81,7 @@ private:
         HBITMAP hMask = nullptr; // set where the image shows the key colour
     };
 
-    static LRESULT CALLBACK ButtonProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
     static LRESULT CALLBACK ParentProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
-    LRESULT OnButtonMessage(UINT msg, WPARAM wParam, LPARAM lParam);
 
     void OnMouseMove(WPARAM wParam, LPARAM lParam);
     void CancelHover();
@@ -96,7 +95,6 @@ private:
     void DrawCaption(HDC hdc, const RECT& r);
     static HBITMAP CreateMask(HBITMAP source, int width, int height, COLORREF key);
 
-    HWND m_hWnd = nullptr;
     HWND m_hParent = nullptr;
     LONG_PTR m_nOriginalType = BS_PUSHBUTTON;
 

@@ -1,7 +1,5 @@
 #include "CPictureEx.h"
 
-#include <commctrl.h>
-
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -9,8 +7,6 @@
 #include "GifBlocks.h"
 
 namespace {
-
-constexpr UINT_PTR kSubclassId = 1;
 
 // Decodes a picture with the system's picture loader over a stream on the block. The
 // stream frees the block when released if freeBlock is set, also when the load fails.
@@ -130,31 +126,21 @@ CPictureEx::~CPictureEx() {
     UnsubclassWindow();
 }
 
-BOOL CPictureEx::SubclassDlgItem(UINT id, HWND parent) {
-    const HWND control = GetDlgItem(parent, static_cast<int>(id));
-    return control != nullptr && SubclassWindow(control);
-}
-
 BOOL CPictureEx::SubclassWindow(HWND control) {
-    if (m_hWnd != nullptr || control == nullptr || !IsWindow(control) ||
-        !SetWindowSubclass(control, &CPictureEx::Proc, kSubclassId,
-                           reinterpret_cast<DWORD_PTR>(this))) {
+    if (!CSubclassWnd::SubclassWindow(control)) {
         return FALSE;
     }
-    m_hWnd = control;
     std::lock_guard lock(m_shared->ownerLock);
     m_shared->owner = control;
     return TRUE;
 }
 
 HWND CPictureEx::UnsubclassWindow() {
-    const HWND control = std::exchange(m_hWnd, nullptr);
-    if (control != nullptr) {
-        RemoveWindowSubclass(control, &CPictureEx::Proc, kSubclassId);
+    {
+        std::lock_guard lock(m_shared->ownerLock);
+        m_shared->owner = nullptr;
     }
-    std::lock_guard lock(m_shared->ownerLock);
-    m_shared->owner = nullptr;
-    return control;
+    return CSubclassWnd::UnsubclassWindow();
 }
 
 COLORREF CPictureEx::GetBkColor() const {
@@ -458,28 +444,23 @@ void CPictureEx::PaintCanvas(HDC hdc) {
     BitBlt(hdc, 0, 0, m_nWidth, m_nHeight, m_shared->canvas, 0, 0, SRCCOPY);
 }
 
-LRESULT CALLBACK CPictureEx::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                  DWORD_PTR ref) {
-    auto* self = reinterpret_cast<CPictureEx*>(ref);
+LRESULT CPictureEx::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_PAINT: {
         PAINTSTRUCT ps;
-        HDC hdc = BeginPaint(hwnd, &ps);
-        self->PaintCanvas(hdc);
-        EndPaint(hwnd, &ps);
+        HDC hdc = BeginPaint(m_hWnd, &ps);
+        PaintCanvas(hdc);
+        EndPaint(m_hWnd, &ps);
         return 0;
     }
     case WM_PRINTCLIENT:
-        self->PaintCanvas(reinterpret_cast<HDC>(wParam));
+        PaintCanvas(reinterpret_cast<HDC>(wParam));
         return 0;
     case WM_DESTROY:
-        self->StopAnimation();
-        break;
-    case WM_NCDESTROY:
-        self->UnsubclassWindow();
+        StopAnimation();
         break;
     default:
         break;
     }
-    return DefSubclassProc(hwnd, msg, wParam, lParam);
+    return Default(msg, wParam, lParam);
 }

@@ -10,13 +10,15 @@
 #include <memory>
 #include <vector>
 
+#include "CSubclassWnd.h"
+
 // A picture control (binds to a "Static" control) that shows one picture and plays an
 // animated GIF in an endless loop on a thread of its own. The GIF is taken apart by the
 // toolkit-free walker of GifBlocks.h: each frame is cut out as a stand-alone single-image
 // GIF and decoded with OleLoadPicture over a memory stream, then the frames are composed on
 // an off-screen canvas by their position, delay and disposal method. The control takes the
 // size of the picture when a load succeeds. The process must have initialised COM.
-class CPictureEx {
+class CPictureEx : public CSubclassWnd {
 public:
     // One frame of an animation.
     struct GifFrame {
@@ -33,14 +35,10 @@ public:
     static constexpr DWORD kStopWaitMs = 5000;
 
     CPictureEx();
-    virtual ~CPictureEx();
-    CPictureEx(const CPictureEx&) = delete;
-    CPictureEx& operator=(const CPictureEx&) = delete;
+    ~CPictureEx() override;
 
-    BOOL SubclassDlgItem(UINT id, HWND parent);
-    BOOL SubclassWindow(HWND control);
-    HWND UnsubclassWindow();
-    HWND GetSafeHwnd() const { return m_hWnd; }
+    BOOL SubclassWindow(HWND control) override;
+    HWND UnsubclassWindow() override;
 
     // Loads the program's resource of that name and type (the lookup ignores the type's
     // case, so "gif" finds the resources of type GIF) through LoadFromMemory.
@@ -70,6 +68,9 @@ public:
     GifFrame GetFrame(std::size_t index) const;
     std::uint32_t GetCurrentFrame() const;
 
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
 private:
     struct Shared;
 
@@ -80,9 +81,7 @@ private:
     void PaintCanvas(HDC hdc);
     static DWORD WINAPI ThreadProc(LPVOID param);
     static void AnimationLoop(Shared& s);
-    static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
 
-    HWND m_hWnd = nullptr;
     int m_nWidth = 0;
     int m_nHeight = 0;
     BOOL m_bIsGif = FALSE;

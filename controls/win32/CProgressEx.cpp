@@ -2,40 +2,16 @@
 
 #include <commctrl.h>
 
-#include <utility>
-
 #include "ProgressFill.h"
 
-namespace {
-constexpr UINT_PTR kSubclassId = 1;
-} // namespace
-
-CProgressEx::~CProgressEx() {
-    UnsubclassWindow();
-}
-
-BOOL CProgressEx::SubclassDlgItem(UINT id, HWND parent) {
-    const HWND bar = GetDlgItem(parent, static_cast<int>(id));
-    return bar != nullptr && SubclassWindow(bar);
-}
+CProgressEx::~CProgressEx() = default;
 
 BOOL CProgressEx::SubclassWindow(HWND bar) {
-    if (m_hWnd != nullptr || bar == nullptr || !IsWindow(bar) ||
-        !SetWindowSubclass(bar, &CProgressEx::Proc, kSubclassId,
-                           reinterpret_cast<DWORD_PTR>(this))) {
+    if (!CSubclassWnd::SubclassWindow(bar)) {
         return FALSE;
     }
-    m_hWnd = bar;
     InvalidateRect(bar, nullptr, TRUE);
     return TRUE;
-}
-
-HWND CProgressEx::UnsubclassWindow() {
-    const HWND bar = std::exchange(m_hWnd, nullptr);
-    if (bar != nullptr) {
-        RemoveWindowSubclass(bar, &CProgressEx::Proc, kSubclassId);
-    }
-    return bar;
 }
 
 int CProgressEx::FillWidth(int width, int lower, int upper, int position) {
@@ -59,28 +35,22 @@ void CProgressEx::Paint(HDC hdc) {
     DeleteObject(track);
 }
 
-LRESULT CALLBACK CProgressEx::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                   DWORD_PTR ref) {
-    auto* self = reinterpret_cast<CProgressEx*>(ref);
+LRESULT CProgressEx::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_PAINT: {
         PAINTSTRUCT ps;
-        HDC hdc = BeginPaint(hwnd, &ps);
-        self->Paint(hdc);
-        EndPaint(hwnd, &ps);
+        HDC hdc = BeginPaint(m_hWnd, &ps);
+        Paint(hdc);
+        EndPaint(m_hWnd, &ps);
         return 0;
     }
     case WM_PRINTCLIENT:
-        self->Paint(reinterpret_cast<HDC>(wParam));
+        Paint(reinterpret_cast<HDC>(wParam));
         return 0;
     case WM_ERASEBKGND:
         // The two fills cover the whole client area.
         return TRUE;
-    case WM_NCDESTROY:
-        self->UnsubclassWindow();
-        break;
     default:
-        break;
+        return Default(msg, wParam, lParam);
     }
-    return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
