@@ -39,6 +39,29 @@ HWND MakeButton(HWND parent, const wchar_t* text, DWORD type, bool visible = tru
                            GetModuleHandleW(nullptr), nullptr);
 }
 
+// A button bound to a CButtonST on a page of one colour. The members go in reverse order, so
+// the button object lets go of its window before the page goes.
+struct ButtonOnPage {
+    struct Options {
+        const wchar_t* text = L"Next";
+        DWORD type = BS_PUSHBUTTON;
+        COLORREF page = kWhite;
+        bool pageVisible = true;
+        bool buttonVisible = true;
+        RECT at{20, 20, kW, kH}; // left, top, width, height
+    };
+    explicit ButtonOnPage(const Options& o)
+        : parent(50, 50, 400, 300, o.page, o.pageVisible),
+          hwnd(MakeButton(parent.hwnd(), o.text, o.type, o.buttonVisible, o.at.left, o.at.top,
+                          o.at.right, o.at.bottom)),
+          bound(button.SubclassWindow(hwnd) != FALSE) {}
+
+    ParentWindow parent;
+    HWND hwnd;
+    CButtonST button;
+    bool bound;
+};
+
 // The navigation buttons' colours, with a focus background of its own to tell it apart.
 void StyleLikeNext(CButtonST& b) {
     b.SetButtonColor(CLR_BK_NORMAL, kGrey);
@@ -90,10 +113,9 @@ class ButtonStates : public testing::TestWithParam<StateCase> {};
 // Background and caption colour of each state, and no caption pixel in any other colour.
 TEST_P(ButtonStates, BackgroundAndCaptionColours) {
     const StateCase& c = GetParam();
-    ParentWindow parent(100, 100, 200, 100, kWhite);
-    HWND hwnd = MakeButton(parent.hwnd(), L"Next", BS_PUSHBUTTON);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page({});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     StyleLikeNext(button);
     button.SetBorder(FALSE);
     HFONT font = CrispFont();
@@ -120,7 +142,6 @@ TEST_P(ButtonStates, BackgroundAndCaptionColours) {
         }
     }
     EXPECT_GT(captionPixels, 20);
-    button.UnsubclassWindow();
     DeleteObject(font);
 }
 
@@ -148,10 +169,9 @@ class ButtonBorder : public testing::TestWithParam<BorderCase> {};
 // Raised while hot, sunken while pressed, none at rest or when switched off.
 TEST_P(ButtonBorder, OutlineColours) {
     const BorderCase& c = GetParam();
-    ParentWindow parent(100, 100, 200, 100, kWhite);
-    HWND hwnd = MakeButton(parent.hwnd(), L"", BS_PUSHBUTTON);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page({.text = L""});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     StyleLikeNext(button);
     button.SetBorder(c.border ? TRUE : FALSE);
     if (c.hot) {
@@ -171,7 +191,6 @@ TEST_P(ButtonBorder, OutlineColours) {
     EXPECT_EQ(canvas.Pixel(kW / 2, kH - 1), br);
     EXPECT_EQ(canvas.Pixel(kW - 1, 0), br) << "the right edge runs the full height";
     EXPECT_EQ(canvas.Pixel(1, 1), bk);
-    button.UnsubclassWindow();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -185,10 +204,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<BorderCase>& info) { return std::string(info.param.name); });
 
 TEST(Win32Button, PressedCaptionMovesOnePixelRightAndDown) {
-    ParentWindow parent(100, 100, 200, 100, kWhite);
-    HWND hwnd = MakeButton(parent.hwnd(), L"Next", BS_PUSHBUTTON);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page({});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     StyleLikeNext(button);
     button.SetBorder(FALSE);
     HFONT font = CrispFont();
@@ -207,7 +225,6 @@ TEST(Win32Button, PressedCaptionMovesOnePixelRightAndDown) {
     EXPECT_EQ(b.bottom, a.bottom + 1);
     // Centred: the margins left and right differ by at most one pixel.
     EXPECT_LE(std::abs((a.left - 0) - (kW - a.right)), 1);
-    button.UnsubclassWindow();
     DeleteObject(font);
 }
 
@@ -217,11 +234,11 @@ TEST(Win32Button, PressedCaptionMovesOnePixelRightAndDown) {
 TEST(Win32Button, TransparentImageShowsThePageAroundAndUnderItsKeyColour) {
     constexpr int bw = 200;
     constexpr int bh = 190;
-    ParentWindow parent(50, 50, 400, 300, kPageGreen);
     // Hidden, so that the page under it is the page's own colour.
-    HWND hwnd = MakeButton(parent.hwnd(), L"", BS_PUSHBUTTON, false, 30, 40, bw, bh);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page(
+        {.text = L"", .page = kPageGreen, .buttonVisible = false, .at = {30, 40, bw, bh}});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     // A black image with a red square: black is the key colour.
     const RECT redSquare{40, 50, 120, 130};
     HBITMAP hot = wintest::MakeBitmap(177, 177, RGB(0, 0, 0), redSquare, RGB(200, 0, 0));
@@ -246,15 +263,13 @@ TEST(Win32Button, TransparentImageShowsThePageAroundAndUnderItsKeyColour) {
         EXPECT_EQ(canvas.Pixel(left + redSquare.left - 1, top + redSquare.top), kPageGreen);
         EXPECT_EQ(canvas.BoundsOfPixelsOtherThan(kPageGreen).left, left + redSquare.left);
     }
-    button.UnsubclassWindow();
 }
 
 // The page under a transparent button is copied once; SetTransparent takes it again.
 TEST(Win32Button, TransparentBackgroundIsCachedUntilSetAgain) {
-    ParentWindow parent(50, 50, 300, 200, kPageGreen);
-    HWND hwnd = MakeButton(parent.hwnd(), L"", BS_PUSHBUTTON, false);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page({.text = L"", .page = kPageGreen, .buttonVisible = false});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     button.SetTransparent();
     button.SetBorder(FALSE);
     MemoryCanvas first(kW, kH, 0);
@@ -270,15 +285,13 @@ TEST(Win32Button, TransparentBackgroundIsCachedUntilSetAgain) {
     MemoryCanvas fresh(kW, kH, 0);
     Draw(parent.hwnd(), hwnd, fresh.dc(), 0);
     EXPECT_EQ(fresh.Pixel(kW / 2, kH / 2), RGB(250, 240, 10));
-    button.UnsubclassWindow();
 }
 
 // Only pure black is the key: a near-black image is drawn as it is.
 TEST(Win32Button, ImageWithoutPureBlackIsOpaque) {
-    ParentWindow parent(50, 50, 300, 200, kPageGreen);
-    HWND hwnd = MakeButton(parent.hwnd(), L"", BS_PUSHBUTTON, false);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page({.text = L"", .page = kPageGreen, .buttonVisible = false});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     button.SetTransparent();
     button.SetBorder(FALSE);
     ASSERT_EQ(button.SetImages(wintest::MakeBitmap(20, 10, RGB(1, 1, 1)), nullptr), 0);
@@ -288,15 +301,13 @@ TEST(Win32Button, ImageWithoutPureBlackIsOpaque) {
     EXPECT_EQ(image.right - image.left, 20);
     EXPECT_EQ(image.bottom - image.top, 10);
     EXPECT_EQ(canvas.Pixel(image.left, image.top), RGB(1, 1, 1));
-    button.UnsubclassWindow();
 }
 
 // The hot image while hot or pressed, the normal one at rest.
 TEST(Win32Button, ImageOfTheState) {
-    ParentWindow parent(100, 100, 300, 200, kWhite);
-    HWND hwnd = MakeButton(parent.hwnd(), L"", BS_PUSHBUTTON);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page({.text = L""});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     button.SetBorder(FALSE);
     StyleLikeNext(button);
     ASSERT_EQ(button.SetImages(wintest::MakeBitmap(10, 10, RGB(0, 0, 200)),
@@ -314,15 +325,13 @@ TEST(Win32Button, ImageOfTheState) {
     MemoryCanvas hot(kW, kH, 0);
     Draw(parent.hwnd(), hwnd, hot.dc(), 0);
     EXPECT_EQ(hot.Pixel(cx, cy), RGB(0, 0, 200));
-    button.UnsubclassWindow();
 }
 
 // Replaced images are deleted; a failure removes both images and deletes what was given.
 TEST(Win32Button, ImagesAreOwnedAndReplaced) {
-    ParentWindow parent(100, 100, 300, 200, kWhite, false);
-    HWND hwnd = MakeButton(parent.hwnd(), L"", BS_PUSHBUTTON);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page({.text = L"", .pageVisible = false});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     BITMAP bm{};
     HBITMAP first = wintest::MakeBitmap(8, 8, RGB(9, 9, 9));
     HBITMAP firstNormal = wintest::MakeBitmap(8, 8, RGB(9, 9, 9));
@@ -345,14 +354,12 @@ TEST(Win32Button, ImagesAreOwnedAndReplaced) {
     Draw(parent.hwnd(), hwnd, canvas.dc(), 0);
     const RECT drawn = canvas.BoundsOfPixelsOtherThan(kGrey);
     EXPECT_TRUE(IsRectEmpty(&drawn)) << "an image was drawn after a failed SetImages";
-    button.UnsubclassWindow();
 }
 
 TEST(Win32Button, HoverFollowsThePointer) {
-    ParentWindow parent(100, 100, 300, 200, kWhite);
-    HWND hwnd = MakeButton(parent.hwnd(), L"Next", BS_PUSHBUTTON);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page({});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     Hover(hwnd);
     EXPECT_TRUE(button.IsHot());
     TRACKMOUSEEVENT query{sizeof(query), TME_QUERY, nullptr, 0};
@@ -363,17 +370,14 @@ TEST(Win32Button, HoverFollowsThePointer) {
     // A move reported at a point outside the button, over the parent.
     SendMessageW(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(kW + 40, kH + 40));
     EXPECT_FALSE(button.IsHot());
-    button.UnsubclassWindow();
 }
 
 TEST(Win32Button, DraggingOntoTheButtonDoesNotLightIt) {
-    ParentWindow parent(100, 100, 300, 200, kWhite);
-    HWND hwnd = MakeButton(parent.hwnd(), L"Next", BS_PUSHBUTTON);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page({});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     SendMessageW(hwnd, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(kW / 2, kH / 2));
     EXPECT_FALSE(button.IsHot());
-    button.UnsubclassWindow();
 }
 
 struct LeaveCase {
@@ -387,10 +391,9 @@ class ButtonLeavesHot : public testing::TestWithParam<LeaveCase> {};
 
 TEST_P(ButtonLeavesHot, ClearsTheHighlight) {
     const LeaveCase& c = GetParam();
-    ParentWindow parent(100, 100, 300, 200, kWhite);
-    HWND hwnd = MakeButton(parent.hwnd(), L"Next", BS_PUSHBUTTON);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page({});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     Hover(hwnd);
     ASSERT_TRUE(button.IsHot());
     if (c.msg == WM_ENABLE) {
@@ -399,7 +402,6 @@ TEST_P(ButtonLeavesHot, ClearsTheHighlight) {
         SendMessageW(c.toParent ? parent.hwnd() : hwnd, c.msg, c.wParam, 0);
     }
     EXPECT_FALSE(button.IsHot());
-    button.UnsubclassWindow();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -413,10 +415,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The hand cursor 3001 of the program's resources, shown over the button.
 TEST(Win32Button, HoverCursorIsTheHand) {
-    ParentWindow parent(100, 100, 300, 200, kWhite);
-    HWND hwnd = MakeButton(parent.hwnd(), L"Next", BS_PUSHBUTTON);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page({});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     EXPECT_EQ(button.GetHoverCursor(), nullptr);
     button.SetHoverCursor(3001);
     const HCURSOR hand = button.GetHoverCursor();
@@ -435,7 +436,6 @@ TEST(Win32Button, HoverCursorIsTheHand) {
                            MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)),
               TRUE);
     EXPECT_EQ(GetCursor(), hand);
-    button.UnsubclassWindow();
 }
 
 struct DlgCodeCase {
@@ -451,10 +451,9 @@ class ButtonDialogCode : public testing::TestWithParam<DlgCodeCase> {};
 // button stays owner-drawn whatever type the dialog manager gives it.
 TEST_P(ButtonDialogCode, DefaultFlagFollowsTheDialogManager) {
     const DlgCodeCase& c = GetParam();
-    ParentWindow parent(100, 100, 300, 200, kWhite, false);
-    HWND hwnd = MakeButton(parent.hwnd(), L"Next", c.templateType);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page({.type = c.templateType, .pageVisible = false});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     EXPECT_EQ(GetWindowLongPtrW(hwnd, GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW);
     EXPECT_NE(GetWindowLongPtrW(hwnd, GWL_STYLE) & WS_TABSTOP, 0) << "other style bits kept";
     if (c.newStyle != 0xFFFF) {
@@ -464,7 +463,6 @@ TEST_P(ButtonDialogCode, DefaultFlagFollowsTheDialogManager) {
     const LRESULT code = SendMessageW(hwnd, WM_GETDLGCODE, 0, 0);
     EXPECT_EQ(code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON), c.pushFlag);
     EXPECT_NE(code & DLGC_BUTTON, 0);
-    button.UnsubclassWindow();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -477,11 +475,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<DlgCodeCase>& info) { return std::string(info.param.name); });
 
 TEST(Win32Button, ClickTakesTheFocusAndNotifiesTheParent) {
-    ParentWindow parent(100, 100, 300, 200, kWhite);
+    ButtonOnPage page({});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     SetForegroundWindow(parent.hwnd());
-    HWND hwnd = MakeButton(parent.hwnd(), L"Next", BS_PUSHBUTTON);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
     const LPARAM at = MAKELPARAM(kW / 2, kH / 2);
     SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
     EXPECT_EQ(GetFocus(), hwnd);
@@ -489,16 +486,14 @@ TEST(Win32Button, ClickTakesTheFocusAndNotifiesTheParent) {
     wintest::PumpMessages();
     ASSERT_EQ(parent.Commands().size(), 1u);
     EXPECT_EQ(parent.Commands()[0], std::make_pair(kId, static_cast<int>(BN_CLICKED)));
-    button.UnsubclassWindow();
 }
 
 // A double click counts as a second click.
 TEST(Win32Button, DoubleClickIsASecondClick) {
-    ParentWindow parent(100, 100, 300, 200, kWhite);
+    ButtonOnPage page({});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     SetForegroundWindow(parent.hwnd());
-    HWND hwnd = MakeButton(parent.hwnd(), L"Next", BS_PUSHBUTTON);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
     const LPARAM at = MAKELPARAM(kW / 2, kH / 2);
     SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
     SendMessageW(hwnd, WM_LBUTTONUP, 0, at);
@@ -507,14 +502,12 @@ TEST(Win32Button, DoubleClickIsASecondClick) {
     wintest::PumpMessages();
     ASSERT_EQ(parent.Commands().size(), 2u);
     EXPECT_EQ(parent.Commands()[1].second, BN_CLICKED);
-    button.UnsubclassWindow();
 }
 
 TEST(Win32Button, SystemColourChangeBringsBackTheSystemColours) {
-    ParentWindow parent(100, 100, 300, 200, kWhite, false);
-    HWND hwnd = MakeButton(parent.hwnd(), L"Next", BS_PUSHBUTTON);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page({.pageVisible = false});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     StyleLikeNext(button);
     SendMessageW(parent.hwnd(), WM_SYSCOLORCHANGE, 0, 0);
     for (int slot = 0; slot < CLR_MAX_COLORS; ++slot) {
@@ -523,16 +516,14 @@ TEST(Win32Button, SystemColourChangeBringsBackTheSystemColours) {
             << "slot " << slot;
     }
     EXPECT_EQ(button.GetButtonColor(CLR_MAX_COLORS), CLR_INVALID);
-    button.UnsubclassWindow();
 }
 
 // The button's control-colour request is answered with the hollow brush; other controls'
 // requests reach the parent's own procedure.
 TEST(Win32Button, ControlColourIsHollow) {
-    ParentWindow parent(100, 100, 300, 200, kWhite, false);
-    HWND hwnd = MakeButton(parent.hwnd(), L"Next", BS_PUSHBUTTON);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page({.pageVisible = false});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     MemoryCanvas canvas(4, 4, 0);
     EXPECT_EQ(SendMessageW(parent.hwnd(), WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(canvas.dc()),
                            reinterpret_cast<LPARAM>(hwnd)),
@@ -545,10 +536,9 @@ TEST(Win32Button, ControlColourIsHollow) {
 
 // The button window may go before the object: the parent stops forwarding to it.
 TEST(Win32Button, DestroyedButtonLeavesTheParentAlone) {
-    ParentWindow parent(100, 100, 300, 200, kWhite, false);
-    HWND hwnd = MakeButton(parent.hwnd(), L"Next", BS_PUSHBUTTON);
-    CButtonST button;
-    ASSERT_TRUE(button.SubclassWindow(hwnd));
+    ButtonOnPage page({.pageVisible = false});
+    ASSERT_TRUE(page.bound);
+    auto& [parent, hwnd, button, bound] = page;
     DestroyWindow(hwnd);
     EXPECT_EQ(button.GetSafeHwnd(), nullptr);
     MemoryCanvas canvas(kW, kH, RGB(1, 2, 3));
