@@ -10,16 +10,7 @@
 #include <array>
 #include <optional>
 
-// Colour slots of a CButtonST, in this order.
-enum ButtonColorSlot {
-    CLR_BK_HOT = 0, // background while hot or pressed
-    CLR_FG_HOT,     // caption while hot or pressed
-    CLR_BK_NORMAL,  // background at rest
-    CLR_FG_NORMAL,  // caption at rest
-    CLR_BK_FOCUS,   // background at rest while focused
-    CLR_FG_FOCUS,   // caption at rest while focused
-    CLR_MAX_COLORS
-};
+#include "ButtonColorSlots.h"
 
 // A flat push button that paints itself: a background colour per state (or, in
 // transparent mode, whatever lies behind it), a one-pixel 3D outline while the pointer is

@@ -2,7 +2,7 @@
 
 #include <QPainter>
 
-#include <algorithm>
+#include "ProgressFill.h"
 
 namespace {
 
@@ -18,14 +18,7 @@ CProgressEx::CProgressEx(QWidget* parent) : QProgressBar(parent) {
 CProgressEx::~CProgressEx() = default;
 
 int CProgressEx::FillWidth(int width, int lower, int upper, int position) {
-    if (upper <= lower || position <= lower || width <= 0) {
-        return 0;
-    }
-    // Measured from the lower bound, so that a range not starting at 0 still fills from
-    // the left edge; for the range 0 to 100 this is position x width / 100.
-    const double scale = static_cast<double>(width) / (static_cast<double>(upper) - lower);
-    const double fill = (static_cast<double>(position) - lower) * scale;
-    return std::clamp(static_cast<int>(fill), 0, width);
+    return dormane::controls::ProgressFillWidth(width, lower, upper, position);
 }
 
 void CProgressEx::paintEvent(QPaintEvent*) {
