@@ -4,7 +4,6 @@
 #include "Backup.h"
 #include "BurnShield.h"
 #include "Discovery.h"
-#include "ShellQuote.h"
 #include "Status.h"
 #include "Transport.h"
 #include "UpdateManager.h"
@@ -33,8 +32,6 @@ std::string Hex4(uint16_t value) {
     std::snprintf(text, sizeof text, "%04X", value);
     return text;
 }
-
-using dormane::ShellQuote;
 
 bool ParseUnsigned(const std::string& text, uint64_t& value) {
     if (text.empty() || text[0] == '-' || text[0] == '+')
@@ -113,7 +110,8 @@ int ExitCodeOf(int engineStatus) {
 std::string CommandLine(const CliContext& ctx, const std::string& rest) {
     std::string line = "dormane-cli";
     if (ctx.scenario)
-        line += ctx.scenario->empty() ? " --simulate" : " --simulate=" + ShellQuote(*ctx.scenario);
+        line +=
+            ctx.scenario->empty() ? " --simulate" : " --simulate=" + QuoteForShell(*ctx.scenario);
     return line + " " + rest;
 }
 
@@ -126,7 +124,7 @@ std::string RestoreAdvice(const CliContext& ctx, const UpdateManager& core) {
     }
     if (!backup.empty())
         return "To put back the firmware the speaker had before, keep it on and run: " +
-               CommandLine(ctx, "flash " + ShellQuote(backup));
+               CommandLine(ctx, "flash " + QuoteForShell(backup));
     return "No backup of a valid image of this speaker is at hand; keep the speaker on and "
            "write a fresh image with: " +
            CommandLine(ctx, "set enable") + " (or: set disable)";
@@ -141,7 +139,7 @@ void ReportLeftJournal(CliContext& ctx, const UpdateManager& core) {
     if (!left->backup.empty() && left->backupFw != 0)
         text += ". To restore the firmware it had before (" + Hex4(left->backupFw) +
                 "), keep the speaker on and run: " +
-                CommandLine(ctx, "flash " + ShellQuote(left->backup));
+                CommandLine(ctx, "flash " + QuoteForShell(left->backup));
     else
         text += ". " + RestoreAdvice(ctx, core);
     std::fprintf(stderr, "dormane-cli: %s\n", text.c_str()); // a notice, not the run's error
@@ -153,7 +151,7 @@ std::string DamagedAdvice(const CliContext& ctx, const UpdateManager& core) {
                        CommandLine(ctx, "set enable") + " (or: set disable)";
     if (const auto newest = dormane::backup::NewestBackup(core.AttachedVid(), core.AttachedPid()))
         text += ", or put back the newest backup (firmware " + Hex4(newest->fwVersion) +
-                ") with: " + CommandLine(ctx, "flash " + ShellQuote(newest->path));
+                ") with: " + CommandLine(ctx, "flash " + QuoteForShell(newest->path));
     return text + ".";
 }
 

@@ -12,6 +12,11 @@ std::vector<std::string> PrepareProcess(int argc, char** argv);
 
 bool StdoutIsTerminal();
 
+// One word of a command the program tells the user to run, quoted so that the platform's own
+// shell hands it back unchanged: single quotes for a POSIX shell, double quotes for the
+// Windows command prompt.
+std::string QuoteForShell(const std::string& word);
+
 // The one-time step that lets a user open the speaker: the udev rule on Linux, a WinUSB
 // driver on one of the speaker's interfaces on Windows.
 struct AccessSetup {

@@ -12,7 +12,6 @@
 #include "Paths.h"
 #include "Platform.h"
 #include "Settings.h"
-#include "ShellQuote.h"
 #include "SleepInhibitor.h"
 #include "Status.h"
 #include "SupportReport.h"
@@ -272,9 +271,8 @@ private:
             std::string advice =
                 "Repair it with: " + CommandLine(m_ctx, "set enable") + " (or: set disable).";
             if (const auto newest = dormane::backup::NewestBackup(kSpeakerVid, m_pid))
-                advice +=
-                    " Or put back the newest backup (firmware " + Hex4(newest->fwVersion) +
-                    ") with: " + CommandLine(m_ctx, "flash " + dormane::ShellQuote(newest->path));
+                advice += " Or put back the newest backup (firmware " + Hex4(newest->fwVersion) +
+                          ") with: " + CommandLine(m_ctx, "flash " + QuoteForShell(newest->path));
             Add("firmware", "Speaker firmware", Verdict::Fail,
                 "the speaker's firmware is damaged: its EEPROM holds no valid image", advice);
             return;
@@ -284,11 +282,10 @@ private:
             Add("firmware", "Speaker firmware", Verdict::Fail,
                 "firmware " + Hex4(info.FWVer) + ", but the last burn (" + left->image +
                     ", started " + left->started + ") did not finish",
-                left->backupFw != 0
-                    ? "Restore the firmware it had before with: " +
-                          CommandLine(m_ctx, "flash " + dormane::ShellQuote(left->backup))
-                    : "Write a whole image again with: " + CommandLine(m_ctx, "set enable") +
-                          " (or: set disable).");
+                left->backupFw != 0 ? "Restore the firmware it had before with: " +
+                                          CommandLine(m_ctx, "flash " + QuoteForShell(left->backup))
+                                    : "Write a whole image again with: " +
+                                          CommandLine(m_ctx, "set enable") + " (or: set disable).");
             return;
         }
         Add("firmware", "Speaker firmware", Verdict::Ok,

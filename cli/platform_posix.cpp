@@ -1,5 +1,7 @@
 #include "Platform.h"
 
+#include "ShellQuote.h"
+
 #include "FileSystem.h"
 #include "Settings.h"
 
@@ -35,6 +37,10 @@ std::vector<std::string> PrepareProcess(int argc, char** argv) {
 
 bool StdoutIsTerminal() {
     return isatty(STDOUT_FILENO) != 0;
+}
+
+std::string QuoteForShell(const std::string& word) {
+    return dormane::ShellQuote(word);
 }
 
 const char* AccessSetupId() {

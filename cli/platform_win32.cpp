@@ -28,6 +28,26 @@ bool StdoutIsTerminal() {
     return _isatty(_fileno(stdout)) != 0;
 }
 
+std::string QuoteForShell(const std::string& word) {
+    // The command prompt splits at blanks and acts on & | < > ^ ( ) outside double quotes;
+    // inside them, the program's own parser undoes \" and the backslashes before it.
+    if (!word.empty() && word.find_first_of(" \t\"&|<>^()%!;,='") == std::string::npos)
+        return word;
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : word) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + "\"";
+}
+
 const char* AccessSetupId() {
     return "winusb";
 }

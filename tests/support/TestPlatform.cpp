@@ -1,5 +1,6 @@
 #include "TestPlatform.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +28,25 @@ std::string PatternBytes(std::size_t size, unsigned seed) {
         b = static_cast<char>(x & 0xFF);
     }
     return bytes;
+}
+
+bool BackgroundProcess::WaitForLine(const std::string& prefix) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        size_t newline;
+        while ((newline = m_buffer.find('\n')) != std::string::npos) {
+            std::string line = m_buffer.substr(0, newline);
+            m_buffer.erase(0, newline + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            m_lines += line + "\n";
+            if (line.rfind(prefix, 0) == 0)
+                return true;
+        }
+        if (!ReadSome(1000))
+            return false;
+    }
+    return false;
 }
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : m_name(name), m_old(GetEnv(name)) {

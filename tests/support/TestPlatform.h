@@ -60,6 +60,49 @@ ProgramResult RunCapturing(
     const std::vector<std::pair<std::string, std::optional<std::string>>>& environment = {},
     int timeoutSeconds = 120);
 
+// Runs a command line as a user would paste it into the platform's shell (sh on Linux, the
+// command prompt's rules on Windows), with programFolder searched first for its program.
+ProgramResult RunCommandLine(
+    const std::string& line, const std::string& programFolder,
+    const std::vector<std::pair<std::string, std::optional<std::string>>>& environment = {});
+
+// A program started in the background: standard output is a pipe the test reads line by
+// line, standard error a file. Killed should the test end first.
+class BackgroundProcess {
+public:
+    // What Wait returns for a process ended by Kill.
+    static constexpr int kKilled = 137;
+
+    BackgroundProcess(
+        const std::vector<std::string>& argv,
+        const std::vector<std::pair<std::string, std::optional<std::string>>>& environment,
+        const std::string& errFile);
+    ~BackgroundProcess();
+    BackgroundProcess(const BackgroundProcess&) = delete;
+    BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+    long Id() const;
+    // Reads standard output until a line starts with prefix; false at its end or after 60 s.
+    bool WaitForLine(const std::string& prefix);
+    // Ends it at once, beyond any handler of its own: as a power loss.
+    bool Kill();
+    // Reads what is left of standard output and waits for the end: the exit status (on Linux
+    // 128 plus the signal that ended it), or kKilled.
+    int Wait();
+    std::string Output() const { return m_lines + m_buffer; }
+    // The process no longer has a reader for its output: as after "| head -1".
+    void CloseOutput();
+
+private:
+    struct Handles;
+    // Appends what arrives within the time; false at the end of the output or on a time-out.
+    bool ReadSome(int timeoutMs);
+
+    std::unique_ptr<Handles> m_handles;
+    std::string m_buffer;
+    std::string m_lines;
+};
+
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 // Deterministic bytes that differ from position to position, so a shifted or truncated copy

@@ -217,6 +217,107 @@ RunCapturing(const std::vector<std::string>& argv,
     return result;
 }
 
+ProgramResult
+RunCommandLine(const std::string& line, const std::string& programFolder,
+               const std::vector<std::pair<std::string, std::optional<std::string>>>& environment) {
+    auto env = environment;
+    const char* path = std::getenv("PATH");
+    env.emplace_back("PATH", programFolder + ":" + (path ? path : "/usr/bin:/bin"));
+    return RunCapturing({"/bin/sh", "-c", line}, env);
+}
+
+struct BackgroundProcess::Handles {
+    pid_t pid = -1;
+    int output = -1;
+    bool reaped = false;
+    bool killed = false;
+};
+
+BackgroundProcess::BackgroundProcess(
+    const std::vector<std::string>& argv,
+    const std::vector<std::pair<std::string, std::optional<std::string>>>& environment,
+    const std::string& errFile)
+    : m_handles(std::make_unique<Handles>()) {
+    int out[2];
+    if (argv.empty() || pipe2(out, O_CLOEXEC) != 0)
+        return;
+    std::vector<char*> args = ArgvPointers(argv);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
+        for (const auto& [name, value] : environment) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+        dup2(out[1], STDOUT_FILENO);
+        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(err, STDERR_FILENO);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(out[1]);
+    if (pid < 0) {
+        close(out[0]);
+        return;
+    }
+    m_handles->pid = pid;
+    m_handles->output = out[0];
+}
+
+BackgroundProcess::~BackgroundProcess() {
+    if (m_handles->pid > 0 && !m_handles->reaped) {
+        kill(m_handles->pid, SIGKILL);
+        waitpid(m_handles->pid, nullptr, 0);
+    }
+    CloseOutput();
+}
+
+long BackgroundProcess::Id() const {
+    return m_handles->pid;
+}
+
+bool BackgroundProcess::Kill() {
+    m_handles->killed = true;
+    return m_handles->pid > 0 && kill(m_handles->pid, SIGKILL) == 0;
+}
+
+int BackgroundProcess::Wait() {
+    while (m_handles->output >= 0 && ReadSome(60000)) {
+    }
+    int status = 0;
+    if (m_handles->pid <= 0 || waitpid(m_handles->pid, &status, 0) != m_handles->pid)
+        return -1;
+    m_handles->reaped = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+bool BackgroundProcess::ReadSome(int timeoutMs) {
+    if (m_handles->output < 0)
+        return false;
+    pollfd p{m_handles->output, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) != 1)
+        return false;
+    char chunk[4096];
+    const ssize_t n = read(m_handles->output, chunk, sizeof chunk);
+    if (n <= 0) {
+        CloseOutput();
+        return false;
+    }
+    m_buffer.append(chunk, static_cast<size_t>(n));
+    return true;
+}
+
+void BackgroundProcess::CloseOutput() {
+    if (m_handles->output >= 0)
+        close(m_handles->output);
+    m_handles->output = -1;
+}
+
 std::optional<std::string> GetEnv(const std::string& name) {
     const char* value = std::getenv(name.c_str());
     return value ? std::optional<std::string>(value) : std::nullopt;

@@ -4,6 +4,8 @@
 
 #include "WinText.h"
 
+#include <shellapi.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -135,6 +137,17 @@ struct Pipe {
     }
 };
 
+bool StartProcess(
+    const std::vector<std::string>& argv,
+    const std::vector<std::pair<std::string, std::optional<std::string>>>& environment,
+    STARTUPINFOW& startup, PROCESS_INFORMATION& process) {
+    std::wstring line = CommandLine(argv);
+    std::wstring block = EnvironmentBlock(environment);
+    return CreateProcessW(Widen(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE,
+                          CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(), nullptr,
+                          &startup, &process) != 0;
+}
+
 void Drain(HANDLE from, std::string& into) {
     char buffer[4096];
     DWORD n = 0;
@@ -203,6 +216,131 @@ RunCapturing(const std::vector<std::string>& argv,
              const std::vector<std::pair<std::string, std::optional<std::string>>>& environment,
              int timeoutSeconds) {
     return Run(argv, environment, timeoutSeconds, true);
+}
+
+ProgramResult
+RunCommandLine(const std::string& line, const std::string& programFolder,
+               const std::vector<std::pair<std::string, std::optional<std::string>>>& environment) {
+    // The words as the program's own parser (CommandLineToArgvW) reads them.
+    int count = 0;
+    wchar_t** words = CommandLineToArgvW(Widen(line).c_str(), &count);
+    if (!words || count == 0)
+        return {};
+    std::vector<std::string> argv;
+    for (int i = 0; i < count; ++i)
+        argv.push_back(Narrow(words[i]));
+    LocalFree(words);
+    if (argv[0].find_first_of("\\/:") == std::string::npos) {
+        const std::string inFolder = programFolder + "\\" + argv[0];
+        argv[0] = GetFileAttributesW(Widen(inFolder + ".exe").c_str()) != INVALID_FILE_ATTRIBUTES
+                      ? inFolder + ".exe"
+                      : inFolder;
+    }
+    return RunCapturing(argv, environment);
+}
+
+struct BackgroundProcess::Handles {
+    HANDLE process = nullptr;
+    HANDLE output = nullptr;
+    DWORD id = 0;
+    bool killed = false;
+};
+
+BackgroundProcess::BackgroundProcess(
+    const std::vector<std::string>& argv,
+    const std::vector<std::pair<std::string, std::optional<std::string>>>& environment,
+    const std::string& errFile)
+    : m_handles(std::make_unique<Handles>()) {
+    Pipe out;
+    if (argv.empty() || !out.Open())
+        return;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE err = CreateFileW(Widen(errFile).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    HANDLE null = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = null;
+    startup.hStdOutput = out.write;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    const bool started = StartProcess(argv, environment, startup, process);
+    out.Close(out.write);
+    if (err != INVALID_HANDLE_VALUE)
+        CloseHandle(err);
+    if (null != INVALID_HANDLE_VALUE)
+        CloseHandle(null);
+    if (!started)
+        return;
+    CloseHandle(process.hThread);
+    m_handles->process = process.hProcess;
+    m_handles->id = process.dwProcessId;
+    m_handles->output = out.read;
+    out.read = nullptr;
+}
+
+BackgroundProcess::~BackgroundProcess() {
+    if (m_handles->process) {
+        TerminateProcess(m_handles->process, kKilled);
+        WaitForSingleObject(m_handles->process, INFINITE);
+        CloseHandle(m_handles->process);
+    }
+    CloseOutput();
+}
+
+long BackgroundProcess::Id() const {
+    return static_cast<long>(m_handles->id);
+}
+
+bool BackgroundProcess::Kill() {
+    m_handles->killed = true;
+    return m_handles->process && TerminateProcess(m_handles->process, kKilled);
+}
+
+int BackgroundProcess::Wait() {
+    while (m_handles->output && ReadSome(60000)) {
+    }
+    if (!m_handles->process || WaitForSingleObject(m_handles->process, 60000) != WAIT_OBJECT_0)
+        return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(m_handles->process, &code);
+    CloseHandle(m_handles->process);
+    m_handles->process = nullptr;
+    return static_cast<int>(code);
+}
+
+bool BackgroundProcess::ReadSome(int timeoutMs) {
+    // An anonymous pipe cannot be waited on: look for bytes until the time is up.
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+    while (m_handles->output) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(m_handles->output, nullptr, 0, nullptr, &available, nullptr)) {
+            CloseOutput(); // the writer has gone
+            return false;
+        }
+        if (available > 0) {
+            char chunk[4096];
+            DWORD n = 0;
+            if (!ReadFile(m_handles->output, chunk, sizeof chunk, &n, nullptr) || n == 0) {
+                CloseOutput();
+                return false;
+            }
+            m_buffer.append(chunk, n);
+            return true;
+        }
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(10);
+    }
+    return false;
+}
+
+void BackgroundProcess::CloseOutput() {
+    if (m_handles->output)
+        CloseHandle(m_handles->output);
+    m_handles->output = nullptr;
 }
 
 std::optional<std::string> GetEnv(const std::string& name) {
