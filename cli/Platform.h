@@ -35,5 +35,7 @@ enum class SettingsStoreState { Missing, Unreadable, Readable };
 SettingsStoreState SettingsStore();
 const char* SettingsHowTo();   // how a user switches the log on
 const char* DebugOutputName(); // where LogType 0 sends the log
+// What a user checks when the firmware server cannot be reached.
+const char* FirmwareServerAdvice();
 // What a user does when the temp folder of the log cannot be used.
 const char* TempFolderAdvice();

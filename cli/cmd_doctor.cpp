@@ -389,8 +389,7 @@ private:
 
     void CheckFirmwareServer() {
         const std::string& base = m_options.baseUrl;
-        const char* advice = "Check the address, a proxy (https_proxy) and, for a mirror with a "
-                             "certificate of its own, --ca-file.";
+        const char* advice = FirmwareServerAdvice();
         ScratchFolder scratch;
         if (scratch.path().empty()) {
             Add("firmware-server", "Firmware server", Verdict::Fail,

@@ -89,6 +89,11 @@ const char* DebugOutputName() {
     return "the systemd journal at debug priority";
 }
 
+const char* FirmwareServerAdvice() {
+    return "Check the address, a proxy (https_proxy) and, for a mirror with a certificate of its "
+           "own, --ca-file.";
+}
+
 const char* TempFolderAdvice() {
     return "Set TMPDIR to a folder you can write.";
 }

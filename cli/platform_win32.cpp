@@ -118,6 +118,13 @@ const char* DebugOutputName() {
     return "the debugger output";
 }
 
+const char* FirmwareServerAdvice() {
+    // WinINet takes the proxy and the trusted certificates from Windows itself.
+    return "Check the address, the proxy in the Windows Internet settings and, for a mirror with "
+           "a certificate of its own, that its CA is among the trusted root certificates of "
+           "Windows.";
+}
+
 const char* TempFolderAdvice() {
     return "Make the Windows folder's Temp writable for this user.";
 }
