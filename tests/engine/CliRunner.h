@@ -9,7 +9,7 @@
 
 namespace testsupport {
 
-using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
+using Environment = dormane::test::Environment;
 
 // Splits the arguments as the tests write them: blanks between arguments, single quotes
 // around an argument that holds blanks (paths, URLs). No shell is involved, so the same line

@@ -4,11 +4,15 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // What the tests need of the platform, one file per platform (testsupport_posix.cpp,
 // testsupport_win32.cpp), so that a test reads the same on Linux and under wine.
 namespace dormane::test {
+
+// Variables to set for a program, or with no value to remove; a later entry wins.
+using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
 // A folder under the system's temp folder, removed with everything in it at destruction.
 class TempDir {
@@ -55,16 +59,13 @@ struct ProgramResult {
 // Runs a program to its end with the given variables added to (or, with no value, removed
 // from) its environment and collects both of its outputs. A program that runs longer than
 // timeoutSeconds is killed.
-ProgramResult RunCapturing(
-    const std::vector<std::string>& argv,
-    const std::vector<std::pair<std::string, std::optional<std::string>>>& environment = {},
-    int timeoutSeconds = 120);
+ProgramResult RunCapturing(const std::vector<std::string>& argv,
+                           const Environment& environment = {}, int timeoutSeconds = 120);
 
 // Runs a command line as a user would paste it into the platform's shell (sh on Linux, the
 // command prompt's rules on Windows), with programFolder searched first for its program.
-ProgramResult RunCommandLine(
-    const std::string& line, const std::string& programFolder,
-    const std::vector<std::pair<std::string, std::optional<std::string>>>& environment = {});
+ProgramResult RunCommandLine(const std::string& line, const std::string& programFolder,
+                             const Environment& environment = {});
 
 // A program started in the background: standard output is a pipe the test reads line by
 // line, standard error a file. Killed should the test end first.
@@ -73,10 +74,8 @@ public:
     // What Wait returns for a process ended by Kill.
     static constexpr int kKilled = 137;
 
-    BackgroundProcess(
-        const std::vector<std::string>& argv,
-        const std::vector<std::pair<std::string, std::optional<std::string>>>& environment,
-        const std::string& errFile);
+    BackgroundProcess(const std::vector<std::string>& argv, const Environment& environment,
+                      const std::string& errFile);
     ~BackgroundProcess();
     BackgroundProcess(const BackgroundProcess&) = delete;
     BackgroundProcess& operator=(const BackgroundProcess&) = delete;
@@ -138,13 +137,12 @@ public:
     PrivateUserFolders& operator=(const PrivateUserFolders&) = delete;
 
     // The variables that do it, for a program the test starts.
-    static std::vector<std::pair<std::string, std::optional<std::string>>>
-    Variables(const std::string& root);
+    static Environment Variables(const std::string& root);
     // Where the engine then keeps its own files (backups, the journal).
     static std::string DataFolder(const std::string& root);
 
 private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+    Environment m_saved;
 };
 
 } // namespace dormane::test

@@ -46,6 +46,34 @@ std::vector<char*> ArgvPointers(const std::vector<std::string>& argv) {
     return ptrs;
 }
 
+// In the child after fork: the variables, the standard handles (-1: left as they are), then
+// the program. Never returns. A child of a test that must not outlive it (tiedToParent) dies
+// with it.
+[[noreturn]] void ExecChild(std::vector<char*>& args, const Environment& environment, int in,
+                            int out, int err, pid_t tiedToParent = 0) {
+    if (tiedToParent != 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != tiedToParent)
+            _exit(127);
+    }
+    for (const auto& [name, value] : environment) {
+        if (value)
+            setenv(name.c_str(), value->c_str(), 1);
+        else
+            unsetenv(name.c_str());
+    }
+    const int handles[3] = {in, out, err};
+    for (int target = 0; target < 3; ++target)
+        if (handles[target] >= 0)
+            dup2(handles[target], target);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+int OpenNull(int flags) {
+    return open("/dev/null", flags | O_CLOEXEC);
+}
+
 } // namespace
 
 struct ChildProcess::Handles {
@@ -67,15 +95,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv)
     std::vector<char*> args = ArgvPointers(argv);
     const pid_t parent = getpid();
     const pid_t pid = fork();
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent)
-            _exit(127);
-        dup2(in[0], STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        execv(args[0], args.data());
-        _exit(127);
-    }
+    if (pid == 0)
+        ExecChild(args, {}, in[0], out[1], -1, parent);
     close(in[0]);
     close(out[1]);
     if (pid < 0) {
@@ -125,13 +146,8 @@ int RunProgram(const std::vector<std::string>& argv) {
     std::vector<char*> args = ArgvPointers(argv);
     const pid_t pid = fork();
     if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, STDOUT_FILENO);
-            dup2(null, STDERR_FILENO);
-        }
-        execv(args[0], args.data());
-        _exit(127);
+        const int null = OpenNull(O_WRONLY);
+        ExecChild(args, {}, -1, null, null);
     }
     if (pid < 0)
         return -1;
@@ -143,10 +159,8 @@ int RunProgram(const std::vector<std::string>& argv) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-ProgramResult
-RunCapturing(const std::vector<std::string>& argv,
-             const std::vector<std::pair<std::string, std::optional<std::string>>>& environment,
-             int timeoutSeconds) {
+ProgramResult RunCapturing(const std::vector<std::string>& argv, const Environment& environment,
+                           int timeoutSeconds) {
     ProgramResult result;
     int out[2], err[2];
     if (argv.empty() || pipe2(out, O_CLOEXEC) != 0)
@@ -158,21 +172,8 @@ RunCapturing(const std::vector<std::string>& argv,
     }
     std::vector<char*> args = ArgvPointers(argv);
     const pid_t pid = fork();
-    if (pid == 0) {
-        for (const auto& [name, value] : environment) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-        const int null = open("/dev/null", O_RDONLY);
-        if (null >= 0)
-            dup2(null, STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        execv(args[0], args.data());
-        _exit(127);
-    }
+    if (pid == 0)
+        ExecChild(args, environment, OpenNull(O_RDONLY), out[1], err[1]);
     close(out[1]);
     close(err[1]);
     if (pid < 0) {
@@ -217,9 +218,8 @@ RunCapturing(const std::vector<std::string>& argv,
     return result;
 }
 
-ProgramResult
-RunCommandLine(const std::string& line, const std::string& programFolder,
-               const std::vector<std::pair<std::string, std::optional<std::string>>>& environment) {
+ProgramResult RunCommandLine(const std::string& line, const std::string& programFolder,
+                             const Environment& environment) {
     auto env = environment;
     const char* path = std::getenv("PATH");
     env.emplace_back("PATH", programFolder + ":" + (path ? path : "/usr/bin:/bin"));
@@ -230,13 +230,10 @@ struct BackgroundProcess::Handles {
     pid_t pid = -1;
     int output = -1;
     bool reaped = false;
-    bool killed = false;
 };
 
-BackgroundProcess::BackgroundProcess(
-    const std::vector<std::string>& argv,
-    const std::vector<std::pair<std::string, std::optional<std::string>>>& environment,
-    const std::string& errFile)
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
+                                     const Environment& environment, const std::string& errFile)
     : m_handles(std::make_unique<Handles>()) {
     int out[2];
     if (argv.empty() || pipe2(out, O_CLOEXEC) != 0)
@@ -245,20 +242,8 @@ BackgroundProcess::BackgroundProcess(
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent)
-            _exit(127);
-        for (const auto& [name, value] : environment) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-        dup2(out[1], STDOUT_FILENO);
-        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(err, STDERR_FILENO);
-        execv(args[0], args.data());
-        _exit(127);
+        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ExecChild(args, environment, -1, out[1], err, parent);
     }
     close(out[1]);
     if (pid < 0) {
@@ -282,7 +267,6 @@ long BackgroundProcess::Id() const {
 }
 
 bool BackgroundProcess::Kill() {
-    m_handles->killed = true;
     return m_handles->pid > 0 && kill(m_handles->pid, SIGKILL) == 0;
 }
 
@@ -330,8 +314,7 @@ void SetEnv(const std::string& name, const std::optional<std::string>& value) {
         unsetenv(name.c_str());
 }
 
-std::vector<std::pair<std::string, std::optional<std::string>>>
-PrivateUserFolders::Variables(const std::string& root) {
+Environment PrivateUserFolders::Variables(const std::string& root) {
     return {{"XDG_CONFIG_HOME", root + "/config"},
             {"XDG_STATE_HOME", root + "/state"},
             {"XDG_DATA_HOME", root + "/data"}};

@@ -89,8 +89,7 @@ std::wstring CommandLine(const std::vector<std::string>& argv) {
 }
 
 // This process's environment with the changes made, as CreateProcessW takes it.
-std::wstring
-EnvironmentBlock(const std::vector<std::pair<std::string, std::optional<std::string>>>& changes) {
+std::wstring EnvironmentBlock(const Environment& changes) {
     // Windows compares variable names without regard to case.
     auto less = [](const std::wstring& a, const std::wstring& b) {
         return _wcsicmp(a.c_str(), b.c_str()) < 0;
@@ -137,10 +136,8 @@ struct Pipe {
     }
 };
 
-bool StartProcess(
-    const std::vector<std::string>& argv,
-    const std::vector<std::pair<std::string, std::optional<std::string>>>& environment,
-    STARTUPINFOW& startup, PROCESS_INFORMATION& process) {
+bool StartProcess(const std::vector<std::string>& argv, const Environment& environment,
+                  STARTUPINFOW& startup, PROCESS_INFORMATION& process) {
     std::wstring line = CommandLine(argv);
     std::wstring block = EnvironmentBlock(environment);
     return CreateProcessW(Widen(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE,
@@ -155,10 +152,8 @@ void Drain(HANDLE from, std::string& into) {
         into.append(buffer, n);
 }
 
-ProgramResult
-Run(const std::vector<std::string>& argv,
-    const std::vector<std::pair<std::string, std::optional<std::string>>>& environment,
-    int timeoutSeconds, bool capture) {
+ProgramResult Run(const std::vector<std::string>& argv, const Environment& environment,
+                  int timeoutSeconds, bool capture) {
     ProgramResult result;
     if (argv.empty())
         return result;
@@ -211,16 +206,13 @@ int RunProgram(const std::vector<std::string>& argv) {
     return Run(argv, {}, 600, false).exitCode;
 }
 
-ProgramResult
-RunCapturing(const std::vector<std::string>& argv,
-             const std::vector<std::pair<std::string, std::optional<std::string>>>& environment,
-             int timeoutSeconds) {
+ProgramResult RunCapturing(const std::vector<std::string>& argv, const Environment& environment,
+                           int timeoutSeconds) {
     return Run(argv, environment, timeoutSeconds, true);
 }
 
-ProgramResult
-RunCommandLine(const std::string& line, const std::string& programFolder,
-               const std::vector<std::pair<std::string, std::optional<std::string>>>& environment) {
+ProgramResult RunCommandLine(const std::string& line, const std::string& programFolder,
+                             const Environment& environment) {
     // The words as the program's own parser (CommandLineToArgvW) reads them.
     int count = 0;
     wchar_t** words = CommandLineToArgvW(Widen(line).c_str(), &count);
@@ -243,13 +235,10 @@ struct BackgroundProcess::Handles {
     HANDLE process = nullptr;
     HANDLE output = nullptr;
     DWORD id = 0;
-    bool killed = false;
 };
 
-BackgroundProcess::BackgroundProcess(
-    const std::vector<std::string>& argv,
-    const std::vector<std::pair<std::string, std::optional<std::string>>>& environment,
-    const std::string& errFile)
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
+                                     const Environment& environment, const std::string& errFile)
     : m_handles(std::make_unique<Handles>()) {
     Pipe out;
     if (argv.empty() || !out.Open())
@@ -295,7 +284,6 @@ long BackgroundProcess::Id() const {
 }
 
 bool BackgroundProcess::Kill() {
-    m_handles->killed = true;
     return m_handles->process && TerminateProcess(m_handles->process, kKilled);
 }
 
@@ -367,8 +355,7 @@ void SetEnv(const std::string& name, const std::optional<std::string>& value) {
     }
 }
 
-std::vector<std::pair<std::string, std::optional<std::string>>>
-PrivateUserFolders::Variables(const std::string& root) {
+Environment PrivateUserFolders::Variables(const std::string& root) {
     return {{"DORMANE_LOCAL_APPDATA", root + "\\data"}};
 }
 
