@@ -28,32 +28,105 @@ using namespace dormane::res;
 namespace palette = dormane::palette;
 namespace status = dormane::status;
 
-namespace {
+static_assert(CWizardFlow::IDOK == dormane::ui::IDOK &&
+              CWizardFlow::IDCANCEL == dormane::ui::IDCANCEL);
+static_assert(CWizardFlow::WARN_NO_SPEAKER == WARN_NO_SPEAKER &&
+              CWizardFlow::WARN_NO_NETWORK == WARN_NO_NETWORK &&
+              CWizardFlow::WARN_UPDATE_FAILED == WARN_UPDATE_FAILED &&
+              CWizardFlow::WARN_UNSUPPORTED == WARN_UNSUPPORTED);
 
-// What SwitchPage does with the frame's buttons for each page.
-enum class Steps { Hidden, Shown, Unchanged };
-struct PageFrame {
-    Steps steps;
-    const char* next;
-    bool nextShown;
-    bool backShown;
+// What the flow asks of this window, done with the window's widgets, threads and engine.
+class CDlgBase::CFlowWindow : public IWizardWindow {
+public:
+    explicit CFlowWindow(CDlgBase& dialog) : d(dialog) {}
+
+    void ShowPage(int page) override { d.ShowPage(page); }
+    void SetFrame(const Frame& frame) override {
+        if (frame.steps != Steps::Unchanged)
+            for (CButtonST* b : {d.m_btnStep1, d.m_btnStep2, d.m_btnStep3, d.m_btnStep4})
+                b->setVisible(frame.steps == Steps::Shown);
+        d.m_btnNext->setText(QString::fromUtf8(frame.next));
+        d.m_btnNext->setVisible(frame.nextShown);
+        d.m_btnBack->setText(QStringLiteral("Back"));
+        d.m_btnBack->setVisible(frame.backShown);
+    }
+    void SetStepCurrent(int step) override {
+        CButtonST* const buttons[] = {d.m_btnStep1, d.m_btnStep2, d.m_btnStep3, d.m_btnStep4};
+        for (int i = 0; i < 4; ++i) {
+            if (i == step)
+                d.SetStepCurrent(*buttons[i]);
+            else
+                d.SetStepNormal(*buttons[i]);
+        }
+    }
+    void HideAll() override { d.HideAll(); }
+    int ShowWarning(unsigned code) override {
+        CPageWarning warning(code, &d);
+        return warning.DoModal();
+    }
+    void ShowMessage(const char* text) override {
+        dormane::ui::MessageBox(&d, QString::fromUtf8(text));
+    }
+    bool ReadChosenMode(bool& mode) override {
+        if (!d.m_pPageStep2)
+            return false;
+        mode = d.m_pPageStep2->GetMode();
+        return true;
+    }
+    void StartWorker(Worker worker) override {
+        switch (worker) {
+        case WORKER_CHECK:
+            d.StartCheckThread();
+            break;
+        case WORKER_DOWNLOAD:
+            d.StartDownloadThread();
+            break;
+        case WORKER_REPLUG:
+            d.StartReplugWatch();
+            break;
+        }
+    }
+    void StopReplugWatch() override { d.StopReplugWatch(); }
+    void PostMessage(unsigned message, intptr_t wParam) override {
+        ::PostMessage(&d, message, wParam, 0);
+    }
+    int TestNetwork() override { return dormane::IsNetworkAlive(); }
+    void SetTimer(int id, int milliseconds) override { d.SetTimer(id, milliseconds); }
+    void KillTimer(int id) override { d.KillTimer(id); }
+    void CancelDownloads() override { dormane::CancelDownloads(); }
+    int StartBurn(uint16_t fwVersion) override {
+        if (!d.m_pUpdate)
+            return status::kFailure;
+        const std::string path = dormane::g_strFirmwarePath;
+        return d.m_pUpdate->UpdateFirmware(path.c_str(), fwVersion);
+    }
+    int BurnProgress(int& percent) override {
+        if (!d.m_pUpdate)
+            return status::kBurnIdle;
+        return d.m_pUpdate->GteUpdateProgress(&percent);
+    }
+    void SetProgress(int percent) override {
+        if (d.m_pPageStep3)
+            d.m_pPageStep3->SetProgress(percent);
+    }
+    void DetachSpeaker() override { d.DetachSpeaker(); }
+    void ShowClosePending() override {
+        d.setCursor(Qt::BusyCursor);
+        d.setEnabled(false);
+    }
+    int ArrivedSignal() override { return dormane::ArrivedSignal(); }
+    void Close() override {
+        d.m_bStopReplug = true; // joined by the destructor
+        d.done(dormane::ui::IDCANCEL);
+    }
+
+private:
+    CDlgBase& d;
 };
-constexpr PageFrame kPageFrames[] = {
-    {Steps::Hidden, "Start", true, false},  // PAGE_START
-    {Steps::Shown, "Next", true, true},     // PAGE_STEP1
-    {Steps::Shown, "Next", false, false},   // PAGE_CHECK
-    {Steps::Unchanged, "Next", true, true}, // PAGE_STEP2
-    {Steps::Shown, "Next", false, false},   // PAGE_STEP3
-    {Steps::Shown, "Next", true, false},    // PAGE_STEP4
-    {Steps::Hidden, "Finish", true, false}, // PAGE_FINISH
-};
 
-const QString kBurnRunningText =
-    QStringLiteral("The setting is being updated. Please wait until it has finished.");
-
-} // namespace
-
-CDlgBase::CDlgBase(QWidget* parent) : CDialogEx(IDD_MAIN, parent) {
+CDlgBase::CDlgBase(QWidget* parent)
+    : CDialogEx(IDD_MAIN, parent), m_pFlowWindow(std::make_unique<CFlowWindow>(*this)),
+      m_flow(*m_pFlowWindow) {
     // The local application-data folder and the firmware temp path below it; the Temp
     // folder is created here when missing. A failure shows later, as a download failure.
     dormane::InitLocalAppPaths();
@@ -193,8 +266,10 @@ template <class Page> Page* EnsurePage(Page*& pointer, CDlgBase* owner, const QR
 } // namespace
 
 int CDlgBase::SwitchPage(int page) {
-    if (page < PAGE_START || page > PAGE_FINISH)
-        return 0;
+    return m_flow.SwitchPage(page);
+}
+
+void CDlgBase::ShowPage(int page) {
     // The pages fill the band between the title strip and the step strip.
     const QRect title = ItemRect(IDC_TITLE_STRIP);
     const QRect steps = ItemRect(IDC_STEP_STRIP);
@@ -202,24 +277,10 @@ int CDlgBase::SwitchPage(int page) {
     const QRect place(ClientRect().topLeft() + QPoint(0, top),
                       QSize(steps.x() + steps.width(), steps.y() - top));
 
-    const PageFrame& frame = kPageFrames[page];
-    if (frame.steps != Steps::Unchanged)
-        for (CButtonST* b : {m_btnStep1, m_btnStep2, m_btnStep3, m_btnStep4})
-            b->setVisible(frame.steps == Steps::Shown);
-    m_btnNext->setText(QString::fromUtf8(frame.next));
-    m_btnNext->setVisible(frame.nextShown);
-    m_btnBack->setText(QStringLiteral("Back"));
-    m_btnBack->setVisible(frame.backShown);
-
-    // The mode chosen on the mode page is the mode that is downloaded and written.
-    if (page == PAGE_STEP3 && m_pPageStep2)
-        m_bChosenMode = m_pPageStep2->GetMode();
     for (int other = PAGE_START; other <= PAGE_FINISH; ++other)
         if (other != page)
             if (CDialogEx* p = Page(other))
                 p->hide();
-    if (page != PAGE_STEP4)
-        StopReplugWatch();
 
     switch (page) {
     case PAGE_START:
@@ -233,7 +294,6 @@ int CDlgBase::SwitchPage(int page) {
         check->show();
         if (check->m_picture && check->m_picture->LoadFromResource(IDR_BUSY_GIF, "GIF"))
             check->m_picture->Show();
-        StartCheckThread();
         break;
     }
     case PAGE_STEP2: {
@@ -244,11 +304,9 @@ int CDlgBase::SwitchPage(int page) {
     }
     case PAGE_STEP3:
         EnsurePage(m_pPageStep3, this, place)->show();
-        StartDownloadThread();
         break;
     case PAGE_STEP4:
         EnsurePage(m_pPageStep4, this, place)->show();
-        StartReplugWatch();
         break;
     case PAGE_FINISH: {
         CPageFinish* finish = EnsurePage(m_pPageFinish, this, place);
@@ -257,25 +315,10 @@ int CDlgBase::SwitchPage(int page) {
         break;
     }
     }
-    m_nCurPage = page;
-    UpdateStepIndicator(page);
-    return 1;
 }
 
 void CDlgBase::UpdateStepIndicator(int page) {
-    CButtonST* current = m_btnStep1;
-    if (page == PAGE_CHECK || page == PAGE_STEP2)
-        current = m_btnStep2;
-    else if (page == PAGE_STEP3)
-        current = m_btnStep3;
-    else if (page == PAGE_STEP4 || page == PAGE_FINISH)
-        current = m_btnStep4;
-    for (CButtonST* b : {m_btnStep1, m_btnStep2, m_btnStep3, m_btnStep4}) {
-        if (b == current)
-            SetStepCurrent(*b);
-        else
-            SetStepNormal(*b);
-    }
+    m_pFlowWindow->SetStepCurrent(CWizardFlow::StepOfPage(page));
 }
 
 namespace {
@@ -317,39 +360,14 @@ void CDlgBase::DetachSpeaker() {
     }
 }
 
-void CDlgBase::ShowError(unsigned code) {
-    HideAll();
-    CPageWarning warning(code, this);
-    const int result = warning.DoModal();
-    DetachSpeaker();
-    SwitchPage(result == dormane::ui::IDOK ? PAGE_CHECK : PAGE_STEP1);
-}
-
-void CDlgBase::ShowUnsupported() {
-    HideAll();
-    CPageWarning warning(WARN_UNSUPPORTED, this);
-    const int result = warning.DoModal();
-    DetachSpeaker();
-    if (result == dormane::ui::IDOK)
-        SwitchPage(PAGE_STEP1);
-    else
-        EndWizard();
-}
-
 // --- navigation ----------------------------------------------------------------------------
 
 void CDlgBase::OnBnClickedNext() {
-    if (m_nCurPage >= PAGE_START && m_nCurPage < PAGE_FINISH)
-        SwitchPage(m_nCurPage + 1);
-    else
-        EndWizard();
+    m_flow.OnBnClickedNext();
 }
 
 void CDlgBase::OnBnClickedBack() {
-    if (m_nCurPage == PAGE_STEP2)
-        SwitchPage(PAGE_STEP1); // the check page is skipped
-    else if (m_nCurPage > PAGE_START)
-        SwitchPage(m_nCurPage - 1);
+    m_flow.OnBnClickedBack();
 }
 
 void CDlgBase::OnBnClickedClose() {
@@ -358,46 +376,6 @@ void CDlgBase::OnBnClickedClose() {
 
 void CDlgBase::reject() {
     RequestClose();
-}
-
-bool CDlgBase::BurnRunning() const {
-    if (!m_pUpdate)
-        return false;
-    int percent = 0;
-    return m_pUpdate->GteUpdateProgress(&percent) == status::kBurnRunning;
-}
-
-void CDlgBase::RequestClose() {
-    if (m_bEnded || m_bClosePending)
-        return;
-    // Closing now would leave a half-written EEPROM.
-    if (BurnRunning()) {
-        dormane::ui::MessageBox(this, kBurnRunningText);
-        return;
-    }
-    // A worker uses this window until its message arrives: close then. Until then the
-    // window shows that the close was seen, and takes no more input.
-    if (m_bCheckRunning || m_bDownloadRunning) {
-        m_bClosePending = true;
-        setCursor(Qt::BusyCursor);
-        setEnabled(false);
-        if (m_bDownloadRunning) {
-            dormane::CancelDownloads();
-            SetTimer(IDT_CANCEL_DOWNLOAD, 100);
-        }
-        return;
-    }
-    EndWizard();
-}
-
-void CDlgBase::EndWizard() {
-    if (m_bEnded)
-        return;
-    m_bEnded = true;
-    m_bStopReplug = true; // joined by the destructor
-    KillTimer(IDT_UPDATE_PROGRESS);
-    KillTimer(IDT_CANCEL_DOWNLOAD);
-    done(dormane::ui::IDCANCEL);
 }
 
 // --- messages and the progress timer -------------------------------------------------------
@@ -412,111 +390,8 @@ bool CDlgBase::event(QEvent* e) {
     return CDialogEx::event(e);
 }
 
-bool CDlgBase::WindowProc(unsigned message, intptr_t wParam, intptr_t) {
-    switch (message) {
-    case WM_CHECK_DONE:
-        m_bCheckRunning = false;
-        break;
-    case WM_DOWNLOAD_DONE:
-        m_bDownloadRunning = false;
-        KillTimer(IDT_CANCEL_DOWNLOAD);
-        break;
-    case WM_UPDATE_DONE:
-    case WM_NETTEST_DONE:
-    case WM_REPLUG_DONE:
-    case WM_CLOSE:
-        break;
-    default:
-        return false;
-    }
-    if (m_bEnded)
-        return true;
-    if (m_bClosePending) {
-        // The close waited for this worker; the wizard goes no further.
-        if (!m_bCheckRunning && !m_bDownloadRunning)
-            EndWizard();
-        return true;
-    }
-
-    switch (message) {
-    case WM_CHECK_DONE:
-        if (wParam == status::kSpeakerBusy)
-            ShowError(WARN_UPDATE_FAILED); // another program is burning it
-        else if (wParam == status::kSuccess)
-            PostMessage(this, WM_NETTEST_DONE,
-                        dormane::IsNetworkAlive() == dormane::kNetworkAlive ? dormane::kNetworkAlive
-                                                                            : dormane::kNetworkDown,
-                        0);
-        else if (wParam == status::kFailure || wParam == status::kNoDevice)
-            ShowError(WARN_NO_SPEAKER);
-        break;
-    case WM_DOWNLOAD_DONE:
-        if (wParam != dormane::kDownloadOk || StartUpdate() != status::kSuccess)
-            ShowError(WARN_UPDATE_FAILED);
-        break;
-    case WM_UPDATE_DONE:
-        // Asked to end while the burn ran (a logout, a polite kill): it has ended now.
-        if (dormane::ArrivedSignal() != 0) {
-            m_nExitCode = wParam == status::kBurnVerified ? 0 : kExitBurnFailed;
-            EndWizard();
-        } else if (wParam == status::kBurnVerified)
-            SwitchPage(PAGE_STEP4);
-        else
-            ShowError(WARN_UPDATE_FAILED);
-        break;
-    case WM_NETTEST_DONE:
-        if (wParam == dormane::kNetworkAlive) {
-            DecideCurrentMode();
-            SwitchPage(PAGE_STEP2);
-            if (!NeedsRepair() && m_strFwVersion != "0803" && m_strFwVersion != "0813")
-                ShowUnsupported();
-        } else {
-            ShowError(WARN_NO_NETWORK);
-        }
-        break;
-    case WM_REPLUG_DONE:
-        // The speaker is back with the firmware just written: the switch took effect, so
-        // the finish page follows without "Next". Otherwise "Next" stays the way on.
-        if (wParam == 1 && m_nCurPage == PAGE_STEP4)
-            SwitchPage(PAGE_FINISH);
-        break;
-    case WM_CLOSE:
-        RequestClose();
-        break;
-    }
-    return true;
-}
-
-int CDlgBase::StartUpdate() {
-    if (!m_pUpdate)
-        return status::kFailure;
-    const std::string path = dormane::g_strFirmwarePath;
-    // Only the image of the chosen mode may be written, whatever the server sent.
-    const int result = m_pUpdate->UpdateFirmware(path.c_str(), m_bChosenMode ? kStandbyFirmware
-                                                                             : kAlwaysOnFirmware);
-    if (result == status::kSuccess)
-        SetTimer(IDT_UPDATE_PROGRESS, 100);
-    return result;
-}
-
 void CDlgBase::OnTimer(int id) {
-    if (id == IDT_CANCEL_DOWNLOAD) {
-        dormane::CancelDownloads();
-        return;
-    }
-    if (id != IDT_UPDATE_PROGRESS || !m_pUpdate)
-        return;
-    int percent = 0;
-    const int state = m_pUpdate->GteUpdateProgress(&percent);
-    if (state == status::kBurnRunning) {
-        if (m_pPageStep3)
-            m_pPageStep3->SetProgress(percent);
-        return;
-    }
-    // A burn that reports success short of 100 percent counts as failed.
-    const bool done = state == status::kBurnVerified && percent == 100;
-    PostMessage(this, WM_UPDATE_DONE, done ? status::kBurnVerified : status::kBurnFailed, 0);
-    KillTimer(IDT_UPDATE_PROGRESS);
+    m_flow.OnTimer(id);
 }
 
 // --- worker threads ------------------------------------------------------------------------
@@ -524,14 +399,12 @@ void CDlgBase::OnTimer(int id) {
 void CDlgBase::StartCheckThread() {
     if (m_checkThread.joinable())
         m_checkThread.join(); // the previous check has posted its message and is ending
-    m_bCheckRunning = true;
     m_checkThread = std::thread(CheckDeviceThreadProc, this);
 }
 
 void CDlgBase::StartDownloadThread() {
     if (m_downloadThread.joinable())
         m_downloadThread.join();
-    m_bDownloadRunning = true;
     m_bDownloadThreadDone = false;
     m_downloadThread = std::thread(DownloadThreadProc, this);
 }
@@ -549,8 +422,8 @@ void CDlgBase::StartReplugWatch() {
     StopReplugWatch();
     m_bStopReplug = false;
     m_bReplugDone = false;
-    m_replugThread = std::thread(ReplugThreadProc, this, rmSharedBackend(),
-                                 m_bChosenMode ? kStandbyFirmware : kAlwaysOnFirmware);
+    m_replugThread =
+        std::thread(ReplugThreadProc, this, rmSharedBackend(), m_flow.ChosenFirmware());
 }
 
 void CDlgBase::StopReplugWatch() {

@@ -2,6 +2,7 @@
 
 #include "CDialogEx.h"
 #include "CPageEx.h"
+#include "WizardFlow.h"
 
 #include <QPoint>
 
@@ -26,30 +27,33 @@ namespace dormane {
 class UsbBackend;
 }
 
-// The wizard: the main window with its frame, the page sequence and its navigation, the
-// custom window messages, the worker threads, the progress timer and the device check.
-// Every decision is taken on the window thread; the workers only post messages.
+// The wizard's Qt window: its frame, the pages, the worker threads, the progress timer and
+// the device check. Every decision is CWizardFlow's, taken on the window thread; the
+// workers only post messages.
 class CDlgBase : public CDialogEx {
     Q_OBJECT
+    class CFlowWindow;
+    // First, so that the fields below that name the flow's state can refer to it.
+    std::unique_ptr<CFlowWindow> m_pFlowWindow;
+    CWizardFlow m_flow;
+
 public:
     enum {
-        PAGE_START = 0,
-        PAGE_STEP1 = 1,
-        PAGE_CHECK = 2,
-        PAGE_STEP2 = 3,
-        PAGE_STEP3 = 4,
-        PAGE_STEP4 = 5,
-        PAGE_FINISH = 6,
+        PAGE_START = CWizardFlow::PAGE_START,
+        PAGE_STEP1 = CWizardFlow::PAGE_STEP1,
+        PAGE_CHECK = CWizardFlow::PAGE_CHECK,
+        PAGE_STEP2 = CWizardFlow::PAGE_STEP2,
+        PAGE_STEP3 = CWizardFlow::PAGE_STEP3,
+        PAGE_STEP4 = CWizardFlow::PAGE_STEP4,
+        PAGE_FINISH = CWizardFlow::PAGE_FINISH,
     };
-    static constexpr int IDT_UPDATE_PROGRESS = 256;
-    // While a close waits for a download, the cancel is repeated on this timer, so that a
-    // download that had not begun when the close came is cancelled too.
-    static constexpr int IDT_CANCEL_DOWNLOAD = 257;
+    static constexpr int IDT_UPDATE_PROGRESS = CWizardFlow::IDT_UPDATE_PROGRESS;
+    static constexpr int IDT_CANCEL_DOWNLOAD = CWizardFlow::IDT_CANCEL_DOWNLOAD;
     static constexpr uint16_t kVendorId = 0x0D8C;
     static constexpr uint16_t kDefaultProductId = 0x0082;
-    static constexpr uint16_t kStandbyFirmware = 0x0813;  // "Enable"
-    static constexpr uint16_t kAlwaysOnFirmware = 0x0803; // "Disable"
-    static constexpr int kExitBurnFailed = 3;
+    static constexpr uint16_t kStandbyFirmware = CWizardFlow::kStandbyFirmware;
+    static constexpr uint16_t kAlwaysOnFirmware = CWizardFlow::kAlwaysOnFirmware;
+    static constexpr int kExitBurnFailed = CWizardFlow::kExitBurnFailed;
 
     explicit CDlgBase(QWidget* parent = nullptr);
     // Waits for a worker thread that is still running, then deletes the pages.
@@ -61,30 +65,23 @@ public:
     void SetStepNormal(CButtonST& button);
     void SetStepCurrent(CButtonST& button);
     void HideAll();
-    void ShowError(unsigned code);
-    void ShowUnsupported();
-    int StartUpdate();
+    int StartUpdate() { return m_flow.StartUpdate(); }
     void OnBnClickedNext();
     void OnBnClickedBack();
     void OnBnClickedClose();
     // Reacts to a posted message; returns true when it was one of the wizard's.
-    bool WindowProc(unsigned message, intptr_t wParam, intptr_t lParam);
-    // The design's rule on the discovery's version text: the fourth character "0" means
-    // auto-standby is disabled, anything else (none included) that it is enabled.
-    bool ClassifyCurrentSetting(std::string text);
-    // The current mode from the firmware version word when it names one of the two builds,
-    // otherwise from the version text. A speaker that needs repair gets the setting of its
-    // backup instead, or "Enable" without one.
-    bool DecideCurrentMode();
-    // The check found a damaged EEPROM or an unfinished burn: the mode page comes next
-    // instead of the unsupported-speaker warning, and the burn writes a whole image.
-    bool NeedsRepair() const;
+    bool WindowProc(unsigned message, intptr_t wParam, intptr_t lParam) {
+        return m_flow.WindowProc(message, wParam, lParam);
+    }
+    bool ClassifyCurrentSetting(const std::string& text) {
+        return m_flow.ClassifyCurrentSetting(text);
+    }
+    bool DecideCurrentMode() { return m_flow.DecideCurrentMode(); }
+    bool NeedsRepair() const { return m_flow.NeedsRepair(); }
     // The exit status of the program: 0, or 3 when it ended right after a failed burn
     // because a signal asked it to end.
-    int ExitCode() const { return m_nExitCode; }
-    // A close from the close button, the window manager or Escape: refused with a message
-    // while a burn runs, deferred while a worker thread runs, otherwise the end.
-    void RequestClose();
+    int ExitCode() const { return m_flow.ExitCode(); }
+    void RequestClose() { m_flow.RequestClose(); }
 
     // --- device-check thread ---------------------------------------------------------------
     int CheckDevice();
@@ -105,9 +102,9 @@ public:
     // The page object of an index, null before its first visit.
     CDialogEx* Page(int page) const;
     // The wizard has ended: the modal run is over or about to be.
-    bool Ended() const { return m_bEnded; }
+    bool Ended() const { return m_flow.Ended(); }
     // A close is waiting for a worker thread.
-    bool ClosePending() const { return m_bClosePending; }
+    bool ClosePending() const { return m_flow.ClosePending(); }
     FWUpdateInterface* Engine() const { return m_pUpdate.get(); }
 
     // Fields, bound to the template's controls when the window initialises.
@@ -120,7 +117,7 @@ public:
     QLabel* m_stBrand = nullptr;
     CStaticText* m_stTitleStrip = nullptr;
     CStaticText* m_stStepStrip = nullptr;
-    int m_nCurPage = 0;
+    int& m_nCurPage = m_flow.m_nCurPage;
     CPageStart* m_pPageStart = nullptr;
     CPageStep1* m_pPageStep1 = nullptr;
     CPageCheck* m_pPageCheck = nullptr;
@@ -131,15 +128,15 @@ public:
     std::unique_ptr<CPageEx> m_pStyle;
     std::unique_ptr<FWUpdateInterface> m_pUpdate;
     bool m_bAttached = false;
-    std::string m_strVersionText;
-    std::string m_strFwVersion;
+    std::string& m_strVersionText = m_flow.m_strVersionText;
+    std::string& m_strFwVersion = m_flow.m_strFwVersion;
     uint16_t m_wPid = 0xFFFF;
-    bool m_bCurrentMode = false;
-    bool m_bChosenMode = false;
+    bool& m_bCurrentMode = m_flow.m_bCurrentMode;
+    bool& m_bChosenMode = m_flow.m_bChosenMode;
     // Written by the check thread, read after WM_CHECK_DONE.
-    bool m_bDamaged = false;
-    bool m_bUnfinishedBurn = false;
-    uint16_t m_wRepairFw = 0;
+    bool& m_bDamaged = m_flow.m_bDamaged;
+    bool& m_bUnfinishedBurn = m_flow.m_bUnfinishedBurn;
+    uint16_t& m_wRepairFw = m_flow.m_wRepairFw;
     CButtonST* m_btnStep2 = nullptr;
     CButtonST* m_btnStep3 = nullptr;
     CButtonST* m_btnStep4 = nullptr;
@@ -159,14 +156,14 @@ protected:
 private:
     void DoDataExchange();
     void InitButtons();
+    // Shows one page and hides the others; the flow has set the frame.
+    void ShowPage(int page);
     void StartCheckThread();
     void StartDownloadThread();
     void StartReplugWatch();
     void StopReplugWatch();
     void DetachSpeaker();
     void ReportInitFailure();
-    void EndWizard();
-    bool BurnRunning() const;
     void NoteDamage();
 
     std::thread m_checkThread;
@@ -174,12 +171,7 @@ private:
     std::thread m_replugThread;
     std::atomic<bool> m_bStopReplug{false};
     std::atomic<bool> m_bReplugDone{true};
-    bool m_bCheckRunning = false;                  // from its start until its message arrived
-    bool m_bDownloadRunning = false;               // likewise
     std::atomic<bool> m_bDownloadThreadDone{true}; // set by the download thread at its end
-    bool m_bClosePending = false;
-    bool m_bEnded = false;
-    int m_nExitCode = 0;
     bool m_bDragging = false;
     QPoint m_ptDragOffset;
 };

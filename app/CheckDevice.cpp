@@ -1,5 +1,5 @@
-// The current-setting check: attach the speaker (discovery as fallback), read its firmware
-// version, and the rules that turn the result into the current auto-standby mode.
+// The device check: attach the speaker (discovery as fallback), read its firmware version
+// and what it needs repaired; CWizardFlow turns the result into the current mode.
 #include "CDlgBase.h"
 
 #include "WindowMessages.h"
@@ -28,9 +28,7 @@ unsigned CDlgBase::CheckDeviceThreadProc(CDlgBase* dialog) {
 int CDlgBase::CheckDevice() {
     if (!m_pUpdate)
         return status::kFailure;
-    m_bDamaged = false;
-    m_bUnfinishedBurn = false;
-    m_wRepairFw = 0;
+    m_flow.ResetCheck();
     int result = m_pUpdate->AttachDevice(kVendorId, kDefaultProductId);
     // A busy speaker has been found already; another attach would only wait for it again.
     if (result != status::kSuccess && result != status::kSpeakerBusy &&
@@ -57,12 +55,6 @@ int CDlgBase::FindUsbSpeaker(uint16_t& pid, std::string& versionText) {
     return dormane::FindUsbSpeaker(pid, versionText);
 }
 
-bool CDlgBase::ClassifyCurrentSetting(std::string text) {
-    const std::string fourth = text.size() > 3 ? text.substr(3, 1) : std::string();
-    m_bCurrentMode = fourth != "0";
-    return m_bCurrentMode;
-}
-
 void CDlgBase::NoteDamage() {
     const UpdateManager* core = m_pUpdate ? m_pUpdate->Core() : nullptr;
     if (!core)
@@ -78,25 +70,4 @@ void CDlgBase::NoteDamage() {
     else if (const auto newest =
                  dormane::backup::NewestBackup(core->AttachedVid(), core->AttachedPid()))
         m_wRepairFw = newest->fwVersion;
-}
-
-bool CDlgBase::NeedsRepair() const {
-    return m_bDamaged || m_bUnfinishedBurn;
-}
-
-bool CDlgBase::DecideCurrentMode() {
-    if (NeedsRepair()) {
-        // "Enable" unless a backup says the speaker ran with auto-standby off.
-        m_bCurrentMode = m_wRepairFw != 0x0803;
-        return m_bCurrentMode;
-    }
-    // The version text stays empty when the first attach succeeds (discovery does not run),
-    // so the firmware version word decides whenever it names one of the two builds.
-    if (m_strFwVersion == "0803")
-        m_bCurrentMode = false;
-    else if (m_strFwVersion == "0813")
-        m_bCurrentMode = true;
-    else
-        ClassifyCurrentSetting(m_strVersionText);
-    return m_bCurrentMode;
 }
